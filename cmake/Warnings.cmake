@@ -1,0 +1,13 @@
+# keyhaven_warnings: the warning set every target of ours builds with.
+add_library(keyhaven_warnings INTERFACE)
+if(MSVC)
+  target_compile_options(keyhaven_warnings INTERFACE /W4 /permissive- /utf-8)
+  if(KEYHAVEN_WARNINGS_AS_ERRORS)
+    target_compile_options(keyhaven_warnings INTERFACE /WX)
+  endif()
+else()
+  target_compile_options(keyhaven_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wformat=2 -Wno-format-nonliteral)
+  if(KEYHAVEN_WARNINGS_AS_ERRORS)
+    target_compile_options(keyhaven_warnings INTERFACE -Werror)
+  endif()
+endif()

@@ -1,0 +1,105 @@
+#include "core/startup.h"
+
+#include "core/polling_cycle.h"
+#include "diag/log.h"
+#include "diag/versions.h"
+#include "settings/settings.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+const char instance_mutex_name[] = "keyhaven_mutex";
+const DWORD instance_wait_ms = 2000;
+const int exit_other_instance = 1;
+const int exit_cycle_returned = 0;
+
+// Waits on a "keyhaven_mutex" that another process made; true when this
+// process may start (the other one ended without releasing it).
+bool may_start_after_waiting_on(HANDLE instance)
+{
+    switch (WaitForSingleObject(instance, instance_wait_ms)) {
+    case WAIT_OBJECT_0:
+        log_write(WARNING, "keyhaven already running, mutex state: WAIT_OBJECT_0, shutting down...");
+        return false;
+    case WAIT_ABANDONED:
+        log_write(WARNING, "keyhaven is not running, mutex state: WAIT_ABANDONED, starting...");
+        return true;
+    default:
+        log_write(WARNING, "keyhaven already running, mutex state: WAIT_TIMEOUT, shutting down...");
+        return false;
+    }
+}
+
+// Returns false when another agent runs in this session. On true, instance
+// holds the mutex this process owns for its life (or null if none could be
+// made), and probe any earlier handle kept with it.
+bool claim_single_instance(HANDLE& instance, HANDLE& probe)
+{
+    probe = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, instance_mutex_name);
+    if (probe && !may_start_after_waiting_on(probe))
+        return false;
+
+    instance = CreateMutexA(nullptr, TRUE, instance_mutex_name);
+    // Two agents started together can both miss each other at the probe;
+    // the one whose creation found the mutex there treats it as the probe's.
+    if (!probe && instance && GetLastError() == ERROR_ALREADY_EXISTS)
+        return may_start_after_waiting_on(instance);
+    return true;
+}
+
+void log_versions()
+{
+    std::string module_version;
+    if (get_module_version(module_version))
+        log_write(INFO, "module version: %s", module_version.c_str());
+
+    std::string product_version;
+    std::string kernel_version;
+    log_write(INFO, "Crypto-Pro CSP product version: %s", product_version.c_str());
+    log_write(INFO, "Crypto-Pro SKZI kernel version: %s KC1", kernel_version.c_str());
+
+    log_write(INFO, "OS version: %s", get_os_version().c_str());
+}
+
+void read_initial_settings()
+{
+    int code = read_settings("Keyhaven.ini");
+    log_write(INFO, "initial settings read: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
+              settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);
+    if (code == settings_unchanged || code == settings_changed)
+        log_write(INFO, "settings read status { OK, code=0 }");
+    else
+        log_write(ERROR, "settings read status { ERROR, code=%d }", code);
+}
+
+}  // namespace
+
+int run_agent()
+{
+    HANDLE instance = nullptr;
+    HANDLE probe = nullptr;
+    if (!claim_single_instance(instance, probe)) {
+        if (instance)
+            CloseHandle(instance);
+        if (probe)
+            CloseHandle(probe);
+        return exit_other_instance;
+    }
+
+    log_write(INFO, "daemon starts");
+    log_versions();
+    read_initial_settings();
+
+    run_polling_cycle();
+
+    if (instance) {
+        ReleaseMutex(instance);
+        CloseHandle(instance);
+    }
+    if (probe)
+        CloseHandle(probe);
+    return exit_cycle_returned;
+}

@@ -1,0 +1,53 @@
+#include "diag/log.h"
+
+#include "diag/log_line.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+std::tm local_time_now()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm when = {};
+#ifdef _WIN32
+    localtime_s(&when, &now);
+#else
+    localtime_r(&now, &when);
+#endif
+    return when;
+}
+
+// Opened and closed per line, so other processes (a second agent, a reader)
+// may share the file and every line is on disk when log_write returns.
+void append_line(const std::tm& when, bool minimal, const char* line)
+{
+    std::string path = data_directory() + log_line::file_name(when, minimal);
+    std::FILE* file = std::fopen(path.c_str(), "a+");
+    if (!file)
+        return;
+    std::fprintf(file, "%s", line);
+    std::fclose(file);
+}
+
+}  // namespace
+
+void log_write(LogLevel level, const char* format, ...)
+{
+    const std::tm when = local_time_now();
+
+    char message[log_line::message_buffer_size] = {};
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+
+    char line[log_line::line_buffer_size] = {};
+    log_line::assemble(line, when, level, message);
+
+    append_line(when, false, line);
+    if (level != DEBUG)
+        append_line(when, true, line);
+}

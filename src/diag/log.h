@@ -1,0 +1,22 @@
+#pragma once
+// The agent's only diagnostic output: one time-stamped, labelled line appended
+// to the day's full log file and, unless it is a DEBUG line, to the minimal one.
+
+#include "diag/printf_check.h"
+
+#include <string>
+
+// <windows.h> defines ERROR unless NOGDI is set; the build sets it everywhere.
+#ifdef ERROR
+#error "ERROR is a macro here: define NOGDI before including <windows.h>"
+#endif
+
+typedef unsigned int LogLevel;
+enum : LogLevel { DEBUG = 0, INFO = 1, WARNING = 2, ERROR = 3 };
+
+// Never fails towards the caller and needs no initialisation.
+void log_write(LogLevel level, const char* format, ...) KEYHAVEN_PRINTF(2, 3);
+
+// "c:\nivra\" once the folder exists or was created; empty otherwise, so that
+// callers fall back to the current directory. Creates the folder on demand.
+std::string data_directory();

@@ -1,0 +1,44 @@
+#include "diag/log_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace log_line {
+
+const char* label_for(unsigned int level)
+{
+    switch (level) {
+    case 0: return "[  DEBUG  ]: ";
+    case 1: return "[  INFO   ]: ";
+    case 2: return "[ WARNING ]: ";
+    case 3: return "[  ERROR  ]: ";
+    default: return "[ DEFAULT ]: ";
+    }
+}
+
+void assemble(char* line, const std::tm& when, unsigned int level, const char* message)
+{
+    std::snprintf(line, line_buffer_size, "%02d:%02d:%02d > ", when.tm_hour, when.tm_min, when.tm_sec);
+    std::size_t used = std::strlen(line);
+    const char* label = label_for(level);
+    std::memcpy(line + used, label, label_length);
+    used += label_length;
+
+    std::size_t length = std::strlen(message);
+    if (length > message_room)
+        length = message_room;
+    std::memcpy(line + used, message, length);
+    used += length;
+    line[used++] = '\n';
+    line[used] = '\0';
+}
+
+std::string file_name(const std::tm& when, bool minimal)
+{
+    char name[512] = {};
+    std::snprintf(name, sizeof name, minimal ? "Keyhaven_minimal_%02d_%02d_%04d.log" : "Keyhaven_%02d_%02d_%04d.log",
+                  when.tm_mday, when.tm_mon + 1, when.tm_year + 1900);
+    return name;
+}
+
+}  // namespace log_line

@@ -1,0 +1,26 @@
+#pragma once
+// Assembly of one log line and of the daily file names; no I/O here.
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+
+namespace log_line {
+
+constexpr std::size_t message_buffer_size = 1024;  // NUL included
+constexpr std::size_t line_buffer_size = 1034;      // NUL included
+constexpr std::size_t stamp_length = 11;            // "hh:mm:ss > "
+constexpr std::size_t label_length = 13;            // "[  INFO   ]: "
+// What the line leaves for the message once stamp, label, "\n" and NUL are in.
+constexpr std::size_t message_room = line_buffer_size - stamp_length - label_length - 2;
+
+const char* label_for(unsigned int level);
+
+// Writes stamp + label + message (cut to message_room) + "\n" into line,
+// which must hold line_buffer_size bytes.
+void assemble(char* line, const std::tm& when, unsigned int level, const char* message);
+
+// "Keyhaven_DD_MM_YYYY.log" or "Keyhaven_minimal_DD_MM_YYYY.log".
+std::string file_name(const std::tm& when, bool minimal);
+
+}  // namespace log_line

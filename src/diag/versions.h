@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+// Product version of the running executable, "%u.%u.%u.%u"; out is left
+// untouched when the version resource cannot be read.
+bool get_module_version(std::string& out);
+
+// "major.minor.build" as the system reports it to this process.
+std::string get_os_version();

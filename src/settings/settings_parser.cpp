@@ -1,0 +1,73 @@
+#include "settings/settings_parser.h"
+
+#include <boost/program_options.hpp>
+
+#include <exception>
+#include <sstream>
+
+namespace po = boost::program_options;
+
+namespace {
+
+// The same trimming the library applies to a line before reading it.
+std::string trimmed_without_comment(const std::string& line)
+{
+    std::string s = line.substr(0, line.find('#'));
+    const char* blanks = " \t\r\n";
+    std::string::size_type first = s.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return std::string();
+    return s.substr(first, s.find_last_not_of(blanks) - first + 1);
+}
+
+bool same_values(const Settings& a, const Settings& b)
+{
+    return a.mark_default == b.mark_default && a.ignore_cards == b.ignore_cards &&
+           a.clean_storage == b.clean_storage && a.init_plugin == b.init_plugin;
+}
+
+}  // namespace
+
+std::string guard_empty_sections(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + 8);
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        std::string::size_type end = text.find('\n', start);
+        std::string::size_type stop = end == std::string::npos ? text.size() : end;
+        std::string line = text.substr(start, stop - start);
+        out += trimmed_without_comment(line) == "[]" ? std::string("[.]") : line;
+        if (end == std::string::npos)
+            break;
+        out += '\n';
+        start = end + 1;
+    }
+    return out;
+}
+
+int parse_settings_text(const std::string& text, Settings& target, std::string& error)
+{
+    // Bound to a scratch copy so that a failing read leaves target untouched
+    // even if the library were to notify part of the options.
+    Settings read = target;
+    po::options_description allowed("AllowedOptions");
+    allowed.add_options()
+        ("properties.clean_storage", po::value<int>(&read.clean_storage)->default_value(1), "Is clean certificate storage")
+        ("properties.mark_default", po::value<int>(&read.mark_default)->default_value(0), "Is set default mark to container")
+        ("properties.ignore_cards", po::value<int>(&read.ignore_cards)->default_value(0), "Is ignore smart cards")
+        ("properties.init_plugin", po::value<int>(&read.init_plugin)->default_value(0), "Is call portal plugin init functions");
+
+    const Settings before = target;
+    try {
+        std::istringstream stream(guard_empty_sections(text));
+        po::variables_map values;
+        po::store(po::parse_config_file(stream, allowed, false), values);
+        po::notify(values);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return settings_not_parsed;
+    }
+    target = read;
+    return same_values(before, target) ? settings_unchanged : settings_changed;
+}
