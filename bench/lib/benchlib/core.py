@@ -1,0 +1,65 @@
+"""create and reset: a new workstation, or a clean slate on an existing one."""
+import shutil
+import subprocess
+
+from benchlib.workstation import BenchError, ensure_template
+
+
+def register(sub):
+    p = sub.add_parser("create", help="a new workstation: prefix, locale, stand-ins installed, agent copied in")
+    p.set_defaults(func=create_command)
+    p = sub.add_parser("reset", help="stop the agent and clear carriers, store, records and c:\\nivra")
+    p.set_defaults(func=reset_command)
+    p = sub.add_parser("install", help="copy the freshly built agent and stand-ins into the workstation")
+    p.set_defaults(func=install_command)
+    p = sub.add_parser("server", help="start (or stop) the workstation's persistent wineserver")
+    p.add_argument("action", choices=["start", "stop"])
+    p.set_defaults(func=server_command)
+
+
+def _modules():
+    from benchlib.cli import loaded_modules
+    return loaded_modules()
+
+
+def create_command(ws, args):
+    from benchlib import agent
+    if ws.exists():
+        agent.stop_all(ws)
+    ws.stop_server()
+    template = ensure_template()
+    shutil.rmtree(ws.prefix, ignore_errors=True)
+    ws.prefix.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["cp", "-a", str(template), str(ws.prefix)], check=True)
+    (ws.prefix / ".complete").unlink(missing_ok=True)
+    ws.ensure_server()
+    install_command(ws, args)
+    print("workstation ready at %s" % ws.prefix)
+
+
+def install_command(ws, args):
+    ws.require()
+    ws.bench_dir.mkdir(parents=True, exist_ok=True)
+    (ws.bench_dir / "bin").mkdir(exist_ok=True)
+    for tool in ws.bin_dir.glob("bench_*.exe"):
+        shutil.copy2(tool, ws.bench_dir / "bin" / tool.name)
+    registry = []
+    for module in _modules():
+        if hasattr(module, "install"):
+            module.install(ws, registry)
+    ws.reg_import(registry)
+
+
+def reset_command(ws, args):
+    ws.require()
+    for module in _modules():
+        if hasattr(module, "reset"):
+            module.reset(ws)
+
+
+def server_command(ws, args):
+    ws.require()
+    if args.action == "start":
+        ws.ensure_server()
+    else:
+        ws.stop_server()

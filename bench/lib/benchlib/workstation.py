@@ -1,0 +1,162 @@
+"""A workstation: one Wine prefix with the agent and the bench stand-ins.
+
+Everything outside the agent that a test or a person needs to set up on it
+goes through this class, so that bench/workstation, the scenario tests and
+the README's main job all see the same machine.
+"""
+import fcntl
+import os
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[3]
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/bin/wineserver"
+TEMPLATE = REPO / "build" / "wine-template"
+
+
+class BenchError(Exception):
+    """A bench command that cannot do what it was asked."""
+
+
+class Workstation:
+    def __init__(self, prefix=None):
+        chosen = prefix or os.environ.get("KEYHAVEN_WORKSTATION") or REPO / "build" / "workstation"
+        self.prefix = Path(chosen).resolve()
+        self.bin_dir = Path(os.environ.get("KEYHAVEN_BIN") or REPO / "build" / "mingw" / "bin").resolve()
+
+    # --- places -----------------------------------------------------------
+    @property
+    def drive_c(self):
+        return self.prefix / "drive_c"
+
+    @property
+    def bench_dir(self):
+        """C:\\bench: the stand-ins' state and records."""
+        return self.drive_c / "bench"
+
+    @property
+    def nivra(self):
+        """C:\\nivra: the agent's data folder."""
+        return self.drive_c / "nivra"
+
+    @property
+    def agent_dir(self):
+        return self.drive_c / "Program Files" / "Keyhaven"
+
+    def exists(self):
+        return (self.prefix / "system.reg").is_file()
+
+    def require(self):
+        if not self.exists():
+            raise BenchError("no workstation at %s (run: bench/workstation create)" % self.prefix)
+
+    @staticmethod
+    def windows_path(path):
+        """C:\\... form of a path below drive_c."""
+        parts = Path(path).resolve().parts
+        i = parts.index("drive_c")
+        return "C:\\" + "\\".join(parts[i + 1:])
+
+    def built(self, name):
+        path = self.bin_dir / name
+        if not path.is_file():
+            raise BenchError("%s is not built (cmake --build --preset mingw)" % path)
+        return path
+
+    # --- Wine -------------------------------------------------------------
+    def env(self, display=False, extra=None):
+        env = dict(os.environ)
+        env.update({
+            "WINEPREFIX": str(self.prefix),
+            "WINEDEBUG": "-all",
+            # Wine takes the ANSI code page from the locale: 1251 here.
+            "LANG": "ru_RU.UTF-8",
+            "LC_ALL": "ru_RU.UTF-8",
+        })
+        if not display:
+            env.pop("DISPLAY", None)
+        if extra:
+            env.update(extra)
+        return env
+
+    def wine(self, *args, check=True, capture=True, timeout=120, cwd=None, display=False, env=None):
+        result = subprocess.run([WINE64, *map(str, args)], env=self.env(display, env), cwd=cwd,
+                                stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE if capture else subprocess.DEVNULL,
+                                stderr=subprocess.PIPE if capture else subprocess.DEVNULL,
+                                timeout=timeout)
+        if check and result.returncode != 0:
+            raise BenchError("wine %s failed (%d): %s" % (" ".join(map(str, args)), result.returncode,
+                                                          (result.stderr or b"").decode(errors="replace")))
+        return result
+
+    def tool(self, name, *args, **kwargs):
+        """Runs one of the bench's own Windows programs (C:\\bench\\bin)."""
+        return self.wine(self.bench_dir / "bin" / name, *args, **kwargs)
+
+    def wineserver(self, *args):
+        subprocess.run([WINESERVER, *args], env=self.env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def ensure_server(self):
+        """A persistent wineserver with a warmed-up prefix: a process then
+        starts in a twentieth of the cold time, and Wine's helper processes
+        do not hold the callers' pipes."""
+        self.wineserver("-p")
+        subprocess.run([WINE64, "cmd", "/c", "exit"], env=self.env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def stop_server(self):
+        if self.prefix.is_dir():
+            self.wineserver("-k")
+
+    def reg_import(self, lines):
+        """Imports registry lines (REGEDIT4 syntax) in one regedit run."""
+        if not lines:
+            return
+        self.bench_dir.mkdir(parents=True, exist_ok=True)
+        path = self.bench_dir / "import.reg"
+        path.write_bytes(("REGEDIT4\r\n\r\n" + "\r\n".join(lines) + "\r\n").encode("cp1251"))
+        self.wine("regedit", "/S", self.windows_path(path))
+        path.unlink()
+
+    def reg(self, *args, check=True):
+        return self.wine("reg", *args, check=check)
+
+
+def ensure_template():
+    """A freshly booted prefix, made once and copied for every workstation."""
+    TEMPLATE.parent.mkdir(parents=True, exist_ok=True)
+    with open(str(TEMPLATE) + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if (TEMPLATE / "system.reg").is_file() and (TEMPLATE / ".complete").is_file():
+            return TEMPLATE
+        shutil.rmtree(TEMPLATE, ignore_errors=True)
+        env = Workstation(TEMPLATE).env(extra={"WINEDLLOVERRIDES": "mscoree,mshtml="})
+        subprocess.run([WINE64, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+        # The registry reaches its files only when the server is done.
+        subprocess.run([WINESERVER, "-w"], env=env, timeout=300, check=True)
+        (TEMPLATE / ".complete").touch()
+        return TEMPLATE
+
+
+def spawn_detached(args, env, cwd=None, output="/dev/null"):
+    """Starts a program that outlives this one, its output going to the file
+    output, and returns its pid."""
+    script = 'cd "$0" && out="$1" && shift && setsid "$@" </dev/null >"$out" 2>/dev/null & echo $!'
+    shell = subprocess.run(["/bin/sh", "-c", script, str(cwd or "/"), str(output), *map(str, args)],
+                           env=env, stdout=subprocess.PIPE, check=True)
+    return int(shell.stdout)
+
+
+def wait_until(predicate, timeout, interval=0.05):
+    end = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= end:
+            return value
+        time.sleep(interval)

@@ -1,0 +1,61 @@
+#include "diag/log_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::tm at(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm when = {};
+    when.tm_year = year - 1900;
+    when.tm_mon = month - 1;
+    when.tm_mday = day;
+    when.tm_hour = hour;
+    when.tm_min = minute;
+    when.tm_sec = second;
+    return when;
+}
+
+std::string line_for(unsigned level, const std::string& message)
+{
+    char line[log_line::line_buffer_size];
+    log_line::assemble(line, at(2015, 11, 25, 14, 3, 7), level, message.c_str());
+    return line;
+}
+
+TEST(LogLine, EachLevelHasItsThirteenCharacterLabel)
+{
+    EXPECT_EQ("[  DEBUG  ]: ", std::string(log_line::label_for(0)));
+    EXPECT_EQ("[  INFO   ]: ", std::string(log_line::label_for(1)));
+    EXPECT_EQ("[ WARNING ]: ", std::string(log_line::label_for(2)));
+    EXPECT_EQ("[  ERROR  ]: ", std::string(log_line::label_for(3)));
+    EXPECT_EQ("[ DEFAULT ]: ", std::string(log_line::label_for(4)));
+    EXPECT_EQ("[ DEFAULT ]: ", std::string(log_line::label_for(0xFFFFFFFFu)));
+}
+
+TEST(LogLine, StampLabelMessageAndLineFeed)
+{
+    EXPECT_EQ("14:03:07 > [  INFO   ]: daemon starts\n", line_for(1, "daemon starts"));
+    EXPECT_EQ("14:03:07 > [  INFO   ]: \n", line_for(1, ""));
+}
+
+TEST(LogLine, LongMessageIsCutAtTheRoomTheLineLeaves)
+{
+    EXPECT_EQ(1008u, log_line::message_room);
+    std::string exact(1008, 'x');
+    EXPECT_EQ("14:03:07 > [  ERROR  ]: " + exact + "\n", line_for(3, exact));
+    EXPECT_EQ("14:03:07 > [  ERROR  ]: " + exact + "\n", line_for(3, exact + "yyyy"));
+}
+
+TEST(LogLine, DailyFileNamesCarryDayMonthYear)
+{
+    EXPECT_EQ("Keyhaven_25_11_2015.log", log_line::file_name(at(2015, 11, 25, 0, 0, 0), false));
+    EXPECT_EQ("Keyhaven_minimal_25_11_2015.log", log_line::file_name(at(2015, 11, 25, 0, 0, 0), true));
+    // Either side of midnight: each line is dated by its own instant.
+    EXPECT_EQ("Keyhaven_31_12_2026.log", log_line::file_name(at(2026, 12, 31, 23, 59, 59), false));
+    EXPECT_EQ("Keyhaven_01_01_2027.log", log_line::file_name(at(2027, 1, 1, 0, 0, 0), false));
+}
+
+}  // namespace

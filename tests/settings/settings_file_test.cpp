@@ -1,0 +1,74 @@
+// read_settings with the real file in c:\nivra.
+#include "settings/settings.h"
+#include "support/agent_log.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+class SettingsRead : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        agent_log::clear();
+        DeleteFileA(path);
+        settings = Settings{0, 0, 1, 0};
+    }
+    void TearDown() override { DeleteFileA(path); }
+
+    void write(const std::string& text)
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << text;
+    }
+
+    const char* path = "c:\\nivra\\Keyhaven.ini";
+};
+
+TEST_F(SettingsRead, MissingFileIs301AndChangesNothingSilently)
+{
+    EXPECT_EQ(301, read_settings("Keyhaven.ini"));
+    EXPECT_EQ(1, settings.clean_storage);
+    EXPECT_TRUE(agent_log::entries().empty());
+}
+
+TEST_F(SettingsRead, FileInTheDataFolderIsReadAndApplied)
+{
+    write("[properties]\r\nclean_storage = 0\r\nmark_default = 1\r\n");
+    EXPECT_EQ(300, read_settings("Keyhaven.ini"));
+    EXPECT_EQ(0, settings.clean_storage);
+    EXPECT_EQ(1, settings.mark_default);
+    EXPECT_EQ(0, read_settings("Keyhaven.ini"));
+    EXPECT_TRUE(agent_log::entries().empty());
+}
+
+TEST_F(SettingsRead, BrokenFileLogsTheExceptionFollowedByAnEmptyLine)
+{
+    write("[properties]\r\nclean_storage = yes\r\n");
+    EXPECT_EQ(302, read_settings("Keyhaven.ini"));
+    EXPECT_EQ(1, settings.clean_storage);
+    EXPECT_EQ((std::vector<std::string>{
+                  "[  ERROR  ]: settings file exception: the argument ('yes') for option "
+                  "'properties.clean_storage' is invalid",
+                  ""}),
+              agent_log::entries(true));
+}
+
+// The agent only reads; a writer holding the file must not stop the read.
+TEST_F(SettingsRead, FileOpenForWritingByAnotherProgramIsStillRead)
+{
+    write("[properties]\r\nignore_cards = 1\r\n");
+    HANDLE writer = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    EXPECT_EQ(300, read_settings("Keyhaven.ini"));
+    CloseHandle(writer);
+    EXPECT_EQ(1, settings.ignore_cards);
+}
+
+}  // namespace
