@@ -1,6 +1,7 @@
 #include "core/startup.h"
 
 #include "core/polling_cycle.h"
+#include "desktop/desktop_chores.h"
 #include "diag/log.h"
 #include "diag/versions.h"
 #include "settings/settings.h"
@@ -92,6 +93,10 @@ int run_agent()
     log_write(INFO, "daemon starts");
     log_versions();
     read_initial_settings();
+    if (settings.init_plugin == 1) {
+        copy_viewer_preferences();
+        reregister_plugin_dll();
+    }
 
     run_polling_cycle();
 

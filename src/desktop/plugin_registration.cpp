@@ -1,0 +1,3 @@
+#include "desktop/desktop_chores.h"
+
+void reregister_plugin_dll() {}

@@ -1,0 +1,3 @@
+#include "desktop/desktop_chores.h"
+
+void copy_viewer_preferences() {}
