@@ -1,3 +1,63 @@
 #include "desktop/desktop_chores.h"
 
-void copy_viewer_preferences() {}
+#include "diag/log.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const char all_users_variable[] = "%ALLUSERSPROFILE%";
+const char source_below_all_users[] = "\\Nivra\\Prefs\\prefs.config";
+const char folder_below_app_data[] = "\\PureEdge\\Viewer 7.5\\prefs";
+const char file_in_folder[] = "\\prefs.config";
+
+bool readable(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file)
+        return false;
+    std::fclose(file);
+    return true;
+}
+
+}  // namespace
+
+void copy_viewer_preferences()
+{
+    char all_users[260] = {};
+    DWORD expanded = ExpandEnvironmentStringsA(all_users_variable, all_users, sizeof all_users);
+    // A result larger than the buffer is the size the expansion would need:
+    // the buffer then holds no path at all.
+    if (expanded == 0 || expanded > sizeof all_users) {
+        log_write(ERROR, "error obtain [ALL USERS] variable");
+        return;
+    }
+    const std::string source = std::string(all_users) + source_below_all_users;
+    // Tested first, so nothing is created in the profile for a missing source.
+    if (!readable(source)) {
+        log_write(ERROR, "preferences file not exist");
+        return;
+    }
+
+    char app_data[MAX_PATH] = {};
+    if (SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, app_data) < 0) {
+        log_write(ERROR, "error obtain [ALL USERS] variable");
+        return;
+    }
+    const std::string folder = std::string(app_data) + folder_below_app_data;
+    int created = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+    if (created != ERROR_SUCCESS && created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS) {
+        log_write(ERROR, "error create destination directory");
+        return;
+    }
+
+    // Replaces the user's copy: it is refreshed at every start.
+    if (CopyFileA(source.c_str(), (folder + file_in_folder).c_str(), FALSE))
+        log_write(INFO, "preferences copied successful");
+    else
+        log_write(WARNING, "failed to copy preferences file or file already exists");
+}

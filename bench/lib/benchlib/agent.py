@@ -1,13 +1,10 @@
 """agent start|stop|status|run and log: keyhaven.exe in the workstation."""
-import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
-from pathlib import Path
 
-from benchlib.workstation import WINE64, BenchError, spawn_detached, wait_until
+from benchlib.workstation import WINE64, BenchError, kill_all, spawn_detached, wait_until, workstation_pids
 
 PRODUCT = "keyhaven.exe"
 # The same agent linked with shortened pauses (tests' timing); never shipped.
@@ -80,30 +77,13 @@ def run(ws, quick=False, timeout=60, display=False, cwd=None):
 
 def running_pids(ws):
     """Unix pids of the agents running in this workstation."""
-    pids = []
-    wanted = ("WINEPREFIX=%s" % ws.prefix).encode()
-    for entry in Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            program = (entry / "cmdline").read_bytes().split(b"\0")[0].lower()
-            if program.replace(b"\\", b"/").rsplit(b"/", 1)[-1] not in (PRODUCT.encode(), QUICK.encode()):
-                continue
-            if wanted in (entry / "environ").read_bytes().split(b"\0"):
-                pids.append(int(entry.name))
-        except OSError:
-            continue
-    return sorted(pids)
+    return sorted(workstation_pids(ws, PRODUCT) + workstation_pids(ws, QUICK))
 
 
 def stop_all(ws, timeout=10):
     """Ends every agent of the workstation the way TerminateProcess would:
     its mutexes are abandoned, nothing is flushed."""
-    for pid in running_pids(ws):
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
+    kill_all(running_pids(ws))
     if not wait_until(lambda: not running_pids(ws), timeout):
         raise BenchError("agent did not stop: %s" % running_pids(ws))
 

@@ -12,6 +12,7 @@ AREA_MODULES = [
     "benchlib.agent",
     "benchlib.settings",
     "benchlib.mutexes",
+    "benchlib.files",
     "benchlib.pcsc",
     "benchlib.tokens",
     "benchlib.provider",

@@ -6,6 +6,7 @@ the README's main job all see the same machine.
 """
 import fcntl
 import os
+import signal
 import shutil
 import subprocess
 import time
@@ -97,6 +98,19 @@ class Workstation:
         """Runs one of the bench's own Windows programs (C:\\bench\\bin)."""
         return self.wine(self.bench_dir / "bin" / name, *args, **kwargs)
 
+    def start_tool(self, name, *args, timeout=30):
+        """Starts a bench program that prints "ready" once it is in its
+        state, leaves it running in the background and returns its pid."""
+        self.ensure_server()
+        ready = self.bench_dir / ("%s-%d.out" % (name, time.monotonic_ns()))
+        pid = spawn_detached([WINE64, self.bench_dir / "bin" / name, *args], self.env(), output=ready)
+        try:
+            if not wait_until(lambda: ready.read_bytes().strip() == b"ready", timeout):
+                raise BenchError("%s %s did not get ready" % (name, " ".join(map(str, args))))
+        finally:
+            ready.unlink(missing_ok=True)
+        return pid
+
     def wineserver(self, *args):
         subprocess.run([WINESERVER, *args], env=self.env(), stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
@@ -151,6 +165,37 @@ def spawn_detached(args, env, cwd=None, output="/dev/null"):
     shell = subprocess.run(["/bin/sh", "-c", script, str(cwd or "/"), str(output), *map(str, args)],
                            env=env, stdout=subprocess.PIPE, check=True)
     return int(shell.stdout)
+
+
+def workstation_pids(ws, program, argument=None):
+    """Unix pids of the processes of this workstation whose program (argv[0],
+    compared by file name, case-insensitive) is program and, if given, whose
+    arguments include argument."""
+    pids = []
+    wanted = ("WINEPREFIX=%s" % ws.prefix).encode()
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            argv = (entry / "cmdline").read_bytes().split(b"\0")
+            name = argv[0].replace(b"\\", b"/").rsplit(b"/", 1)[-1].lower()
+            if name != program.lower().encode():
+                continue
+            if argument is not None and argument.encode() not in argv[1:]:
+                continue
+            if wanted in (entry / "environ").read_bytes().split(b"\0"):
+                pids.append(int(entry.name))
+        except OSError:
+            continue
+    return sorted(pids)
+
+
+def kill_all(pids):
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
 
 
 def wait_until(predicate, timeout, interval=0.05):

@@ -1,0 +1,81 @@
+"""The start-up chores of the real agent with init_plugin: the viewer's
+preferences and the plug-in's re-registration through the real regsvr32,
+with the product's four-second pause."""
+import time
+
+import harness
+from harness import ScenarioTest, wait_until
+from benchlib import desktop
+
+INFO, WARNING, ERROR = "[  INFO   ]: ", "[ WARNING ]: ", "[  ERROR  ]: "
+COPIED = INFO + "preferences copied successful"
+UNREGISTERED = INFO + "plugin dll unregistered successful"
+REGISTERED = INFO + "plugin dll registered successful"
+
+
+class DesktopChores(ScenarioTest):
+    def start_with_init_plugin(self, value="1"):
+        self.bench("settings", "write", "init_plugin=%s" % value)
+        self.start_agent()
+        self.wait_for_entry("settings read status")
+
+    def test_preferences_then_plugin_four_seconds_apart(self):
+        self.bench("prefs", "place", "--text", "portal prefs")
+        self.bench("plugin", "place")
+        self.start_with_init_plugin()
+        self.wait_for_entry(REGISTERED, timeout=30)
+        self.assertInOrder([INFO + "settings read status { OK, code=0 }", COPIED, UNREGISTERED, REGISTERED],
+                           self.entries())
+        copies = [c for c in desktop.user_copies(self.ws) if c.is_file()]
+        self.assertEqual([b"portal prefs"], [c.read_bytes() for c in copies])
+
+        self.assertTrue(wait_until(lambda: len(desktop.plugin_record(self.ws)) == 2, 20))
+        (first, first_ms), (second, second_ms) = desktop.plugin_record(self.ws)
+        self.assertEqual(("unregister", "register"), (first, second))
+        # regsvr32 starts a little after each launch; the agent's pause is 4 s.
+        self.assertGreater(second_ms - first_ms, 3000)
+        self.assertLess(second_ms - first_ms, 8000)
+
+    def test_missing_dll_still_logs_both_launches(self):
+        self.bench("prefs", "place")
+        self.start_with_init_plugin()
+        self.wait_for_entry(REGISTERED, timeout=30)
+        self.assertInOrder([COPIED, UNREGISTERED, REGISTERED], self.entries())
+        self.assertEqual([], desktop.plugin_record(self.ws))
+
+    def test_missing_source_and_missing_tool(self):
+        self.bench("plugin", "place")
+        self.bench("regsvr32", "hide")
+        self.start_with_init_plugin()
+        self.wait_for_entry("error unregister plugin dll")
+        entries = self.entries()
+        self.assertInOrder([ERROR + "preferences file not exist", ERROR + "error unregister plugin dll"], entries)
+        self.assertFalse(any("PureEdge" in str(c) and c.exists() for c in desktop.user_copies(self.ws)))
+        self.assertFalse(any(e in entries for e in (UNREGISTERED, REGISTERED)))
+
+    def test_copy_held_open_by_another_program_is_kept(self):
+        self.bench("prefs", "place", "--text", "new")
+        copy = desktop.user_copies(self.ws)[0]
+        copy.parent.mkdir(parents=True, exist_ok=True)
+        copy.write_bytes(b"old")
+        self.bench("file", "hold", self.ws.windows_path(copy))
+        self.start_with_init_plugin()
+        self.wait_for_entry("plugin dll", timeout=30)
+        self.assertIn(WARNING + "failed to copy preferences file or file already exists", self.entries())
+        self.bench("file", "release", self.ws.windows_path(copy))
+        self.assertEqual(b"old", copy.read_bytes())
+
+    def test_init_plugin_other_than_1_runs_neither_chore(self):
+        self.bench("prefs", "place")
+        self.bench("plugin", "place")
+        self.start_with_init_plugin("2")
+        self.wait_for_entry("settings read status")
+        time.sleep(2)
+        entries = self.entries()
+        self.assertFalse([e for e in entries if "preferences" in e or "plugin dll" in e])
+        self.assertEqual([], desktop.plugin_record(self.ws))
+        self.assertFalse(any(c.exists() for c in desktop.user_copies(self.ws)))
+
+
+if __name__ == "__main__":
+    harness.main()
