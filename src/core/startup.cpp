@@ -1,6 +1,7 @@
 #include "core/startup.h"
 
 #include "core/polling_cycle.h"
+#include "crypt_utils/provider_version.h"
 #include "desktop/desktop_chores.h"
 #include "diag/log.h"
 #include "diag/versions.h"
@@ -43,6 +44,7 @@ bool claim_single_instance(HANDLE& instance, HANDLE& probe)
     if (probe && !may_start_after_waiting_on(probe))
         return false;
 
+    SetLastError(ERROR_SUCCESS);
     instance = CreateMutexA(nullptr, TRUE, instance_mutex_name);
     // Two agents started together can both miss each other at the probe;
     // the one whose creation found the mutex there treats it as the probe's.
@@ -57,8 +59,10 @@ void log_versions()
     if (get_module_version(module_version))
         log_write(INFO, "module version: %s", module_version.c_str());
 
+    // Logged even when the provider cannot say: the lines then stay empty.
     std::string product_version;
     std::string kernel_version;
+    crypt_utils::get_provider_version(product_version, kernel_version);
     log_write(INFO, "Crypto-Pro CSP product version: %s", product_version.c_str());
     log_write(INFO, "Crypto-Pro SKZI kernel version: %s KC1", kernel_version.c_str());
 

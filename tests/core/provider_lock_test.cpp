@@ -1,0 +1,117 @@
+// acquire_provider_lock against other processes holding the session's
+// provider mutex. Waits use the product's 30 s limit where the time matters.
+#include "core/provider_lock.h"
+#include "support/agent_log.h"
+#include "support/bench_process.h"
+#include "support/timing_for_tests.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string holder_arguments = std::string(" ") + provider_mutex_name;
+
+// The wait_time of a "{ rc=..., wait_time=S }" line.
+double logged_wait_time(const std::string& entry)
+{
+    std::string::size_type at = entry.find("wait_time=");
+    return at == std::string::npos ? -1.0 : std::atof(entry.c_str() + at + 10);
+}
+
+class ProviderLock : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        agent_log::clear();
+        test_timing::reset(1);  // the real 30 s limit
+    }
+    void TearDown() override { test_timing::reset(); }
+
+    static void release(HANDLE lock)
+    {
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+    }
+};
+
+TEST_F(ProviderLock, NoOtherHolderGivesAnOwnedHandleSilently)
+{
+    HANDLE lock = acquire_provider_lock();
+    ASSERT_NE(nullptr, lock);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 0));  // owned: recursive acquisition succeeds
+    ReleaseMutex(lock);
+    EXPECT_TRUE(ReleaseMutex(lock));
+    CloseHandle(lock);
+    EXPECT_TRUE(agent_log::entries().empty());
+    EXPECT_TRUE(test_timing::requested.empty());
+}
+
+TEST_F(ProviderLock, HolderThatReleasesAfterTwoSecondsIsWaitedFor)
+{
+    BenchProcess holder("bench_mutex.exe", "hold" + holder_arguments + " 2");
+    ASSERT_TRUE(holder.started());
+    HANDLE lock = acquire_provider_lock();
+    ASSERT_NE(nullptr, lock);
+    release(lock);
+
+    auto entries = agent_log::entries();
+    ASSERT_EQ(2u, entries.size());
+    EXPECT_EQ("[  DEBUG  ]: waiting the mutex will be released...", entries[0]);
+    EXPECT_EQ(0u, entries[1].find("[  DEBUG  ]: mutex ownership is obtained successfully { rc=WAIT_OBJECT_0, wait_time="));
+    double waited = logged_wait_time(entries[1]);
+    EXPECT_GT(waited, 1.5);
+    EXPECT_LT(waited, 3.5);
+    EXPECT_TRUE(std::regex_search(entries[1], std::regex("wait_time=[0-9]+\\.[0-9]{8} \\}$"))) << entries[1];
+    EXPECT_EQ((std::vector<unsigned long>{30000}), test_timing::requested);
+}
+
+TEST_F(ProviderLock, HolderThatEndsWithoutReleasingLeavesItAbandoned)
+{
+    BenchProcess holder("bench_mutex.exe", "hold" + holder_arguments);
+    ASSERT_TRUE(holder.started());
+    HANDLE waiter = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            Sleep(500);
+            static_cast<BenchProcess*>(p)->kill();
+            return 0;
+        },
+        &holder, 0, nullptr);
+    HANDLE lock = acquire_provider_lock();
+    WaitForSingleObject(waiter, INFINITE);
+    CloseHandle(waiter);
+    ASSERT_NE(nullptr, lock);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 0));  // this thread owns it now
+    ReleaseMutex(lock);
+    release(lock);
+
+    auto entries = agent_log::entries();
+    ASSERT_EQ(2u, entries.size());
+    EXPECT_EQ(0u, entries[1].find("[  DEBUG  ]: obtained ownership of the abandoned mutex { rc=WAIT_ABANDONED, wait_time="));
+}
+
+// The product's whole 30 s wait, once.
+TEST_F(ProviderLock, HolderForMoreThanThirtySecondsTimesOutWithAHandle)
+{
+    BenchProcess holder("bench_mutex.exe", "hold" + holder_arguments + " 40");
+    ASSERT_TRUE(holder.started());
+    HANDLE lock = acquire_provider_lock();
+    ASSERT_NE(nullptr, lock);
+    EXPECT_FALSE(ReleaseMutex(lock));  // not ours: the release fails harmlessly
+    CloseHandle(lock);
+
+    auto entries = agent_log::entries(true);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(0u, entries[0].find(
+                      "[ WARNING ]: time-out interval elapsed, error getting mutex ownership { rc=WAIT_TIMEOUT, wait_time="));
+    double waited = logged_wait_time(entries[0]);
+    EXPECT_GT(waited, 29.9);
+    EXPECT_LT(waited, 31.0);
+}
+
+}  // namespace
