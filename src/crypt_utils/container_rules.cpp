@@ -1,0 +1,10 @@
+#include "crypt_utils/container_rules.h"
+
+namespace crypt_utils {
+
+bool is_registry_container(const std::string& name)
+{
+    return name.find("REGISTRY") != std::string::npos;
+}
+
+}  // namespace crypt_utils

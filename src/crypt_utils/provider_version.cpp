@@ -1,0 +1,43 @@
+#include "crypt_utils/provider_version.h"
+
+#include "crypt_utils/call_trace.h"
+#include "crypt_utils/owned.h"
+#include "crypt_utils/provider_constants.h"
+#include "crypt_utils/version_text.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+
+namespace crypt_utils {
+
+int get_provider_version(std::string& product, std::string& kernel)
+{
+    CallTrace trace("get_provider_version", "get_provider_version()");
+    ProviderHandle prov("prov");
+    Buffer version_buffer("version_buffer");
+    [&] {
+        if (!CryptAcquireContextA(prov.out(), nullptr, nullptr, provider_type, CRYPT_VERIFYCONTEXT))
+            return trace.fail(__LINE__, "CryptAcquireContext(default, CRYPT_VERIFYCONTEXT)");
+        DWORD word = 0;
+        DWORD length = sizeof word;
+        if (!CryptGetProvParam(prov.get(), pp_version, reinterpret_cast<BYTE*>(&word), &length, 0))
+            return trace.fail(__LINE__, "CryptGetProvParam(PP_VERSION)");
+        DWORD size = 0;
+        if (!CryptGetProvParam(prov.get(), pp_version_ex, nullptr, &size, 0))
+            return trace.fail(__LINE__, "CryptDecodeObject(PP_VERSION_EX, size)");
+        if (!version_buffer.allocate(size))
+            return trace.alloc_failed(__LINE__);
+        size = static_cast<DWORD>(version_buffer.size());
+        if (!CryptGetProvParam(prov.get(), pp_version_ex, version_buffer.data(), &size, 0))
+            return trace.fail(__LINE__, "CryptDecodeObject(PP_VERSION_EX, data)");
+        const ProviderVersionEx ex = read_version_ex(version_buffer.data(), std::min<std::size_t>(size, version_buffer.size()));
+        product = product_version_text(word, ex);
+        kernel = kernel_version_text(word, ex);
+    }();
+    trace.clean_up(prov, version_buffer);
+    return trace.close();
+}
+
+}  // namespace crypt_utils
