@@ -64,6 +64,8 @@ TEST_F(Package, ImportsOnlySystemLibraries)
     for (const auto& name : imported)
         EXPECT_TRUE(system.count(name) || name.rfind("api-ms-win-", 0) == 0) << name << " is not a system DLL";
     EXPECT_NE(imported.end(), std::find(imported.begin(), imported.end(), "kernel32.dll"));
+    EXPECT_NE(imported.end(), std::find(imported.begin(), imported.end(), "winscard.dll"));
+    EXPECT_NE(imported.end(), std::find(imported.begin(), imported.end(), "setupapi.dll"));  // CM_Get_Device_IDA too
 }
 
 TEST_F(Package, VersionResourceReads1021AsFileAndProductVersion)
