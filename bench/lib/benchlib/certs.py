@@ -11,7 +11,8 @@ common names work.
     cert show FILE.der      what crypt32 reads from it (in the workstation)
 
 WHEN is an ISO date-time in UTC (2027-02-28T12:00:00, 2027-02-28 12:00,
-2027-02-28) or an offset from now: +Nd, -Nd, +Nh, -Nh, +Nm, -Nm.
+2027-02-28) or an offset from now: +Nd, -Nd, +Nh, -Nh, +Nm, -Nm. Give a
+negative offset with "=" (--not-after=-1d), or argparse takes it for an option.
 """
 import datetime
 import re

@@ -102,6 +102,8 @@ def register(sub):
     n.set_defaults(func=vanish_command)
     r = s.add_parser("record", help="open contexts and keys, default container, marks and acquisitions")
     r.set_defaults(func=record_command)
+    w = s.add_parser("show", help="the containers the provider shows now, asked through CryptoAPI")
+    w.set_defaults(func=show_command)
 
 
 def install(ws, registry):
@@ -316,6 +318,27 @@ def vanish_command(ws, args):
     ws.require()
     set_switch(ws, "vanish_after_walk", *(["1"] if args.when == "after-walk" else []))
     set_switch(ws, "hidden", *(["1"] if args.when == "now" else []))
+
+
+def show(ws):
+    """[{name, keys, cert, reader}] as a Windows program sees the provider now."""
+    result = ws.tool("bench_provider.exe", "list", check=False)
+    lines = result.stdout.decode("cp1251").splitlines()
+    if result.returncode != 0:
+        raise BenchError("the provider cannot list its containers: %s" % (lines[0].strip() if lines else "?"))
+    shown = []
+    for line in lines:
+        fields = line.strip("\r").split("\t")
+        entry = {"name": fields[0]}
+        entry.update(field.partition("=")[::2] for field in fields[1:])
+        shown.append(entry)
+    return shown
+
+
+def show_command(ws, args):
+    ws.require()
+    for entry in show(ws):
+        print("\t".join([entry["name"]] + ["%s=%s" % (k, v) for k, v in entry.items() if k != "name"]))
 
 
 def record_command(ws, args):
