@@ -18,6 +18,9 @@ HKLM\\System\\CurrentControlSet\\Enum\\USB\\<any hardware id>\\<ID> exists, a
 card container while C:\\bench\\pcsc.txt shows a card in its reader, a
 registry container always. Names read with flag 8 are \\\\.\\<medium>\\<name>,
 the medium being "Token <ID>", the reader's name or "REGISTRY".
+
+"provider show" asks the provider itself through CryptoAPI (bench_provider.exe
+in the workstation): what any Windows program on the workstation sees now.
 """
 import shutil
 
