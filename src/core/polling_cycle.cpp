@@ -1,11 +1,115 @@
 #include "core/polling_cycle.h"
 
+#include "core/new_containers.h"
+#include "core/provider_lock.h"
+#include "core/timing.h"
+#include "crypt_utils/containers.h"
+#include "diag/log.h"
+#include "settings/settings.h"
+
 #include <windows.h>
+
+namespace {
+
+const DWORD poll_period_ms = 1000;
+const int poll_period_logged_s = 1;
+const int retry_limit = 100;
+const DWORD retry_pause_ms = 3000;
+const double retry_pause_logged_s = 3.0;
+const char settings_file[] = "Keyhaven.ini";
+
+enum class Enumeration { listed, aborted, failed };
+
+bool provider_used_by_kestrel()
+{
+    HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, provider_mutex_name);
+    if (!mutex)
+        return false;
+    CloseHandle(mutex);
+    return true;
+}
+
+void reread_settings()
+{
+    if (read_settings(settings_file) == settings_changed)
+        log_write(INFO, "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
+                  settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);
+}
+
+// Enumerates, retrying while the provider reports its containers busy,
+// unless every carrier leaves meanwhile. current_containers ends up with the
+// containers found, or empty.
+Enumeration enumerate_with_retries(PollingState& state)
+{
+    int rc = crypt_utils::enum_containers(state.current_containers);
+    for (int retry = 1; rc != 0 && retry <= retry_limit; ++retry) {
+        if (state.census.take_census().total == 0) {
+            log_write(WARNING, "aborting enumeration process: all carriers were ejected");
+            return Enumeration::aborted;
+        }
+        log_write(WARNING, "error enumeration containers (ERROR_NO_MORE_ITEMS) - containers are busy by another program");
+        log_write(WARNING, "waiting %4.1f seconds and retrying <%d/%d> enumerate containers...", retry_pause_logged_s,
+                  retry, retry_limit);
+        Sleep(timing_ms(retry_pause_ms));
+        rc = crypt_utils::enum_containers(state.current_containers);
+    }
+    return rc == 0 ? Enumeration::listed : Enumeration::failed;
+}
+
+void list_new_containers(const std::vector<std::string>& fresh)
+{
+    if (fresh.empty()) {
+        log_write(INFO, "no new containers found");
+        return;
+    }
+    log_write(INFO, " === found %d container(s) to import: ===", static_cast<int>(fresh.size()));
+    for (const auto& name : fresh)
+        log_write(INFO, "\t * %s", name.c_str());
+    log_write(INFO, " === end of list ===");
+}
+
+void handle_carrier_change(PollingState& state, const CensusResult& census)
+{
+    if (census.total == 0 && settings.clean_storage == 1) {
+        state.known_containers.clear();
+        return;
+    }
+    const Enumeration outcome = enumerate_with_retries(state);
+    const std::vector<std::string> fresh = new_containers(state.current_containers, state.known_containers);
+    state.known_containers = state.current_containers;
+    // A provider that stayed busy gave no list at all: cleaning against its
+    // empty answer would delete the certificates of carriers still inserted.
+    if (settings.clean_storage == 1 && outcome == Enumeration::failed)
+        log_write(WARNING, "containers could not be enumerated, [MY] storage is not cleaned");
+    list_new_containers(fresh);
+}
+
+}  // namespace
+
+void run_polling_turn(PollingState& state)
+{
+    if (provider_used_by_kestrel()) {
+        log_write(WARNING, "libKestrel mutex is active, idling...");
+        Sleep(timing_ms(poll_period_ms));
+        return;
+    }
+
+    HANDLE lock = acquire_provider_lock();
+    reread_settings();
+    const CensusResult census = state.census.take_census();
+    if (census.changed)
+        handle_carrier_change(state, census);
+    if (lock) {
+        ReleaseMutex(lock);  // harmless when the wait did not obtain it
+        CloseHandle(lock);
+    }
+    Sleep(timing_ms(poll_period_ms));
+}
 
 void run_polling_cycle()
 {
-    // Until the carriers are watched, keep the process (and its instance
-    // mutex) alive.
+    PollingState state;
+    log_write(INFO, "start polling, timeout=%ds", poll_period_logged_s);
     for (;;)
-        Sleep(INFINITE);
+        run_polling_turn(state);
 }

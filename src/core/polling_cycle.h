@@ -1,4 +1,23 @@
 #pragma once
+// The agent's main loop: about once a second, unless libKestrel holds the
+// provider, take the provider lock, re-read the settings and count the
+// carriers; on a change, enumerate the containers, clean the personal store
+// and import the certificates of the new ones.
 
-// The agent's main loop; does not return in normal operation.
+#include "carriers/census.h"
+
+#include <string>
+#include <vector>
+
+// What the cycle keeps from one turn to the next, for the process's life.
+struct PollingState {
+    CarrierCensus census;
+    std::vector<std::string> known_containers;    // names of the last enumeration
+    std::vector<std::string> current_containers;  // filled by each enumeration
+};
+
+// One turn, its closing pause included.
+void run_polling_turn(PollingState& state);
+
+// Logs the start and runs turns for ever.
 void run_polling_cycle();
