@@ -245,7 +245,8 @@ LONG WINAPI SCardListReadersA(ScardContext context, LPCSTR, LPSTR readers, DWORD
         std::memcpy(readers, list.data(), list.size());
     if (length && (rc == scard_s_success || rc == scard_e_insufficient_buffer))
         *length = static_cast<DWORD>(list.size());
-    record("list\tcontext=" + std::to_string(context) + "\trc=" + code(rc) + "\treaders=" + std::to_string(state.size()));
+    record("list\tcontext=" + std::to_string(context) + "\trc=" + code(rc) + "\treaders=" +
+           std::to_string(state.size()));
     return rc;
 }
 

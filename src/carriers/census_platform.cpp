@@ -22,7 +22,10 @@ constexpr ULONG device_id_buffer_chars = 200;
 
 class PcscContext {
 public:
-    PcscContext() { established_ = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context_) == SCARD_S_SUCCESS; }
+    PcscContext()
+    {
+        established_ = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context_) == SCARD_S_SUCCESS;
+    }
     ~PcscContext()
     {
         if (established_)

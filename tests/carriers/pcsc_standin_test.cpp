@@ -65,7 +65,8 @@ TEST_F(PcscStandIn, ListsReadersInStateOrderWithBlanksInNames)
 {
     LPSTR list = nullptr;
     DWORD length = SCARD_AUTOALLOCATE;
-    EXPECT_EQ(SCARD_E_NO_READERS_AVAILABLE, SCardListReadersA(context, nullptr, reinterpret_cast<LPSTR>(&list), &length));
+    EXPECT_EQ(SCARD_E_NO_READERS_AVAILABLE,
+              SCardListReadersA(context, nullptr, reinterpret_cast<LPSTR>(&list), &length));
 
     bench_carriers::add_reader("Zeta reader 0");
     bench_carriers::add_reader("Alpha reader 1");
@@ -198,7 +199,8 @@ TEST(PcscState, LinesRoundTripAndBrokenLinesAreLeftOut)
     EXPECT_EQ((std::vector<std::string>{"6110", "", "9000"}), reader.replies);
     EXPECT_EQ("Aktiv Co. Rutoken S 0\tcard\tt1-only,exclusive\t6110;;9000", pcsc_bench::format_reader(reader));
 
-    EXPECT_EQ(1u, pcsc_bench::parse_state({"R\tnone\t-\t-", "R2\tmaybe\t-\t-", "R3\tcard\t-", "", "\tcard\t-\t-"}).size());
+    EXPECT_EQ(1u,
+              pcsc_bench::parse_state({"R\tnone\t-\t-", "R2\tmaybe\t-\t-", "R3\tcard\t-", "", "\tcard\t-\t-"}).size());
 }
 
 }  // namespace

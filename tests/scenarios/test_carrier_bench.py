@@ -33,8 +33,8 @@ class CarrierBench(ScenarioTest):
 
         self.bench("card", "remove", "ACS ACR38U 0")
         self.bench("reader", "remove", "Held 2")
-        self.assertEqual(["ACS ACR38U 0\t0x80100069\t0", "Считыватель 1\t0x00000000\t2", "Empty 3\t0x80100069\t0"],
-                         self.view("readers"))
+        self.assertEqual(["ACS ACR38U 0\t0x80100069\t0", "Считыватель 1\t0x00000000\t2",
+                          "Empty 3\t0x80100069\t0"], self.view("readers"))
 
     def test_state_file_keeps_its_agreed_format(self):
         self.bench("reader", "add", "Aktiv Co. Rutoken S 0")

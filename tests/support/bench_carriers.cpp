@@ -67,7 +67,8 @@ void write_nodes(const std::vector<Node>& nodes)
 
 void set_string(HKEY key, const char* name, DWORD type, const std::string& value)
 {
-    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1));
+    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
 }
 
 void create_node(const Node& node, const std::string& description, const std::string& class_guid)
