@@ -3,6 +3,7 @@
 #include "core/new_containers.h"
 #include "core/provider_lock.h"
 #include "core/timing.h"
+#include "crypt_utils/certificates.h"
 #include "crypt_utils/containers.h"
 #include "diag/log.h"
 #include "settings/settings.h"
@@ -72,6 +73,7 @@ void handle_carrier_change(PollingState& state, const CensusResult& census)
 {
     if (census.total == 0 && settings.clean_storage == 1) {
         state.known_containers.clear();
+        crypt_utils::clean_local_storage({});
         return;
     }
     const Enumeration outcome = enumerate_with_retries(state);
@@ -79,9 +81,15 @@ void handle_carrier_change(PollingState& state, const CensusResult& census)
     state.known_containers = state.current_containers;
     // A provider that stayed busy gave no list at all: cleaning against its
     // empty answer would delete the certificates of carriers still inserted.
-    if (settings.clean_storage == 1 && outcome == Enumeration::failed)
-        log_write(WARNING, "containers could not be enumerated, [MY] storage is not cleaned");
+    if (settings.clean_storage == 1) {
+        if (outcome == Enumeration::failed)
+            log_write(WARNING, "containers could not be enumerated, [MY] storage is not cleaned");
+        else
+            crypt_utils::clean_local_storage(state.current_containers);
+    }
     list_new_containers(fresh);
+    for (const auto& name : fresh)
+        crypt_utils::import_if_not_exists(name);
 }
 
 }  // namespace

@@ -1,0 +1,187 @@
+#include "crypt_utils/call_trace.h"
+#include "crypt_utils/certificates.h"
+#include "crypt_utils/owned.h"
+#include "crypt_utils/provider_constants.h"
+#include "diag/log.h"
+#include "settings/settings.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace crypt_utils {
+
+namespace {
+
+const DWORD certificate_encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+const int wide_name_buffer = 260;
+
+HCERTSTORE open_personal_store()
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+}
+
+// The container's key: the exchange key, or else the signature key. Returns
+// the key spec found, or 0 (last error set by the second attempt).
+DWORD get_user_key(HCRYPTPROV provider, KeyHandle& key)
+{
+    if (CryptGetUserKey(provider, AT_KEYEXCHANGE, key.out()))
+        return AT_KEYEXCHANGE;
+    if (CryptGetUserKey(provider, AT_SIGNATURE, key.out()))
+        return AT_SIGNATURE;
+    return 0;
+}
+
+void mark_default_if_asked(CallTrace& trace, HCRYPTPROV provider, const std::string& container)
+{
+    if (settings.mark_default != 1) {
+        log_write(INFO, "skip putting a default mark according to service settings");
+        return;
+    }
+    if (CryptSetProvParam(provider, pp_container_default, reinterpret_cast<const BYTE*>(container.c_str()), 0)) {
+        log_write(INFO, "container was marked as default container");
+        return;
+    }
+    // Only a warning: the import goes on, and this is not the routine's failure.
+    log_write(WARNING, "CryptSetProvParam(PP_CONTAINER_DEFAULT) error, code: 0x%08X, line: %d, func: %s",
+              static_cast<unsigned>(GetLastError()), __LINE__, trace.full_name().c_str());
+}
+
+// The container name widened for the key link; the buffer grows past its
+// usual 260 characters when a name needs it, so the link is never cut.
+std::vector<wchar_t> widened(const BYTE* name, DWORD byte_length)
+{
+    const char* text = reinterpret_cast<const char*>(name);
+    int length = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(byte_length), nullptr, 0);
+    std::vector<wchar_t> wide(std::max(wide_name_buffer, length + 1), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(byte_length), wide.data(), length);
+    return wide;
+}
+
+}  // namespace
+
+int import_if_not_exists(const std::string& container)
+{
+    CallTrace trace("import_if_not_exists", "import_if_not_exists(" + container + ")");
+    ProviderHandle prov("prov");
+    KeyHandle key("key");
+    Buffer cert_buffer("cert_buffer");
+    CertContext user_cert("user_cert");
+    Buffer subject_buffer("subject_buffer");
+    CertStore h_cert_store("h_cert_store");
+    CertContext cert_context("cert_context");
+
+    [&] {
+        if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, CRYPT_MACHINE_KEYSET))
+            return trace.fail(__LINE__, "CryptAcquireContext(%s, null, 75, CRYPT_MACHINE_KEYSET)", container.c_str());
+        mark_default_if_asked(trace, prov.get(), container);
+        if (!get_user_key(prov.get(), key))
+            return trace.fail(__LINE__, "CryptGetUserKey(%d)", AT_SIGNATURE);
+        DWORD size = 0;
+        if (!CryptGetKeyParam(key.get(), kp_certificate, nullptr, &size, 0))
+            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE, null)");
+        if (!cert_buffer.allocate(size))
+            return trace.alloc_failed(__LINE__);
+        if (!CryptGetKeyParam(key.get(), kp_certificate, cert_buffer.data(), &size, 0))
+            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
+        user_cert.reset(CertCreateCertificateContext(certificate_encoding, cert_buffer.data(), size));
+        if (!user_cert.held())
+            return trace.fail(__LINE__, "CertCreateCertificateContext()");
+
+        CERT_NAME_BLOB* subject = &user_cert.get()->pCertInfo->Subject;
+        DWORD subject_size = CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, nullptr, 0);
+        if (subject_size == 0)
+            return trace.fail(__LINE__, "CertNameToStr()");
+        if (!subject_buffer.allocate(subject_size))
+            return trace.alloc_failed(__LINE__);
+        char* subject_text = reinterpret_cast<char*>(subject_buffer.data());
+        CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, subject_text, subject_size);
+
+        h_cert_store.reset(open_personal_store());
+        if (!h_cert_store.held())
+            return trace.fail(__LINE__, "CertOpenStore()");
+
+        // The same issuer and serial number make the same certificate.
+        cert_context.reset(CertFindCertificateInStore(h_cert_store.get(), certificate_encoding, 0,
+                                                      CERT_FIND_SUBJECT_CERT, user_cert.get()->pCertInfo, nullptr));
+        if (cert_context.held()) {
+            log_write(WARNING, "certificate { %s } was already imported to [MY] before, skipping...", subject_text);
+            check_cert_expiration(cert_context.get());
+            return trace.set_rc(rc_already_in_store);
+        }
+        log_write(INFO, "certificate { %s } not found in [MY] store, importing...", subject_text);
+        if (check_cert_expiration(user_cert.get()))
+            return trace.set_rc(rc_outside_validity);
+        if (import_certificate(container) == rc_ok)
+            log_write(INFO, "certificate imported successfully");
+        else
+            log_write(ERROR, "error import certificate to store [MY]");
+    }();
+
+    trace.clean_up(user_cert, cert_context, cert_buffer, h_cert_store, subject_buffer, key, prov);
+    return trace.close();
+}
+
+int import_certificate(const std::string& container)
+{
+    CallTrace trace("import_certificate", "import_certificate(" + container + ")");
+    ProviderHandle prov("prov");
+    KeyHandle key("key");
+    Buffer cert_buffer("cert_buffer");
+    CertContext user_cert("user_cert");
+    Buffer cont_friendly_name("cont_friendly_name");
+    CertStore h_cert_store("h_cert_store");
+
+    [&] {
+        if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, CRYPT_SILENT))
+            return trace.fail(__LINE__, "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str());
+        // The key link names the key spec the certificate was found under.
+        const DWORD key_spec = get_user_key(prov.get(), key);
+        if (!key_spec)
+            return trace.fail(__LINE__, "CryptGetUserKey(%d)", AT_SIGNATURE);
+        DWORD size = 0;
+        if (!CryptGetKeyParam(key.get(), kp_certificate, nullptr, &size, 0))
+            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
+        if (!cert_buffer.allocate(size))
+            return trace.alloc_failed(__LINE__);
+        if (!CryptGetKeyParam(key.get(), kp_certificate, cert_buffer.data(), &size, 0))
+            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
+        user_cert.reset(CertCreateCertificateContext(certificate_encoding, cert_buffer.data(), size));
+        if (!user_cert.held())
+            return trace.fail(__LINE__, "CertCreateCertificateContext()");
+
+        DWORD name_size = 0;
+        if (!CryptGetProvParam(prov.get(), pp_container, nullptr, &name_size, fqcn_flag))
+            return trace.fail(__LINE__, "CryptGetProvParam(PP_CONTAINER, null)");
+        if (!cont_friendly_name.allocate(name_size))
+            return trace.alloc_failed(__LINE__);
+        if (!CryptGetProvParam(prov.get(), pp_container, cont_friendly_name.data(), &name_size, fqcn_flag))
+            return trace.fail(__LINE__, "CryptGetProvParam(PP_CONTAINER)");
+
+        h_cert_store.reset(open_personal_store());
+        if (!h_cert_store.held())
+            return trace.fail(__LINE__, "CertOpenStore()");
+
+        std::vector<wchar_t> container_name = widened(cont_friendly_name.data(), name_size);
+        CRYPT_KEY_PROV_INFO key_link = {};
+        key_link.pwszContainerName = container_name.data();
+        key_link.pwszProvName = const_cast<wchar_t*>(provider_name_wide);
+        key_link.dwProvType = provider_type;
+        key_link.dwFlags = 0;
+        key_link.cProvParam = 0;
+        key_link.rgProvParam = nullptr;
+        key_link.dwKeySpec = key_spec;
+        if (!CertSetCertificateContextProperty(user_cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &key_link))
+            return trace.fail(__LINE__, "CertSetCertificateContextProperty()");
+        if (!CertAddCertificateContextToStore(h_cert_store.get(), user_cert.get(), CERT_STORE_ADD_REPLACE_EXISTING,
+                                              nullptr))
+            return trace.fail(__LINE__, "CertAddCertificateContextToStore()");
+    }();
+
+    key.free_now();  // before its provider goes; no line for it
+    trace.clean_up(user_cert, cert_buffer, h_cert_store, prov, cont_friendly_name);
+    return trace.close();
+}
+
+}  // namespace crypt_utils

@@ -1,0 +1,50 @@
+#pragma once
+// The certificates of the provider's containers and the user's personal
+// store "My": reading a container's certificate, cleaning the store of
+// certificates that belong to no present container, importing new ones, and
+// warning the user about certificates that expire soon or have expired.
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+#include <vector>
+
+namespace crypt_utils {
+
+// import_if_not_exists: outcomes besides 0, 200 and Windows error codes.
+constexpr int rc_outside_validity = 100;
+constexpr int rc_already_in_store = 101;
+
+// The certificate stored with the container's key (exchange key first, then
+// signature key); null on any failure. The caller frees it.
+PCCERT_CONTEXT get_cert_context(const std::string& container);
+
+// The subject's common name (OID 2.5.4.3) in the ANSI code page, or "".
+std::string extract_cert_attribute(PCCERT_CONTEXT certificate);
+
+// Deletes from "My" every certificate whose serial number matches none of
+// the certificates of these containers (an empty list empties the store).
+// 0, or the error of opening the store.
+int clean_local_storage(std::vector<std::string> containers);
+
+// Imports the container's certificate into "My" unless it is there already
+// (rc 101) or outside its validity period (rc 100); may mark the container
+// default first. 0 when an import was attempted.
+int import_if_not_exists(const std::string& container);
+int import_certificate(const std::string& container);
+
+// True when the certificate is outside its validity period; warns the user
+// (in a box of its own thread) when it is, or when it expires within the
+// current or next month, at most 30 days ahead.
+bool check_cert_expiration(PCCERT_CONTEXT certificate);
+
+}  // namespace crypt_utils
+
+// Formats, logs and shows (from a thread of its own) the two warnings.
+void warn_days_left(unsigned short days, const std::string& common_name);
+void warn_expired(const std::string& common_name);
+
+// The warning thread's routine, given one WarningRequest: shows the box,
+// then frees the request and its text. Returns 0.
+DWORD WINAPI show_warning_box(void* request);

@@ -1,0 +1,97 @@
+#include "crypt_utils/expiry_rules.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace expiry {
+
+namespace {
+
+// The days-left text has a Latin "c" in "работа c ним", the expired text a
+// Cyrillic one: both as users have always seen them.
+const char days_left_format[] =
+    "\xD1\xF0\xEE\xEA \xE4\xE5\xE9\xF1\xF2\xE2\xE8\xFF \xF1\xE5\xF0\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xE0 \xED\xE0 \xE8\xEC\xFF \"%s\" \xE8\xF1\xF2\xE5\xEA\xE0\xE5\xF2 \xF7\xE5\xF0\xE5\xE7 %hu %s!\n\xCF\xEE\xE6\xE0\xEB\xF3\xE9\xF1\xF2\xE0, \xEE\xE1\xF0\xE0\xF2\xE8\xF2\xE5\xF1\xFC \xE7\xE0 \xEF\xE5\xF0\xE5\xE2\xFB\xEF\xF3\xF1\xEA\xEE\xEC \xF1\xE5\xF0\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xE0.\n\xC2 \xEF\xF0\xEE\xF2\xE8\xE2\xED\xEE\xEC \xF1\xEB\xF3\xF7\xE0\xE5, \xF0\xE0\xE1\xEE\xF2\xE0 c \xED\xE8\xEC \xE2 \xF1\xE8\xF1\xF2\xE5\xEC\xE5 \xF1\xF2\xE0\xED\xE5\xF2 \xED\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xEE\xE9 \xF7\xE5\xF0\xE5\xE7 %hu %s.";
+const char expired_format[] =
+    "\xD1\xF0\xEE\xEA \xE4\xE5\xE9\xF1\xF2\xE2\xE8\xFF \xF1\xE5\xF0\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xE0 \xED\xE0 \xE8\xEC\xFF \"%s\" \xE8\xF1\xF2\xB8\xEA. \xC4\xE0\xEB\xFC\xED\xE5\xE9\xF8\xE0\xFF \xF0\xE0\xE1\xEE\xF2\xE0 \xF1 \xED\xE8\xEC \xE2 \xF1\xE8\xF1\xF2\xE5\xEC\xE5 \xED\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xE0.";
+
+const char form_one[] = "\xE4\xE5\xED\xFC";    // день
+const char form_few[] = "\xE4\xED\xFF";    // дня
+const char form_many[] = "\xE4\xED\xE5\xE9";  // дней
+
+// The text with the name cut so that the whole stays within the limit.
+template <typename Format>
+std::string fitted(const std::string& name, Format format)
+{
+    const std::size_t fixed = format("").size();
+    const std::size_t room = fixed < max_text_length ? max_text_length - fixed : 0;
+    return format(name.size() > room ? name.substr(0, room) : name);
+}
+
+std::string formatted(const char* format, const std::string& name, unsigned short days, const char* form)
+{
+    std::vector<char> text(max_text_length + 1 + name.size(), 0);
+    if (form)
+        std::snprintf(text.data(), text.size(), format, name.c_str(), days, form, days, form);
+    else
+        std::snprintf(text.data(), text.size(), format, name.c_str());
+    return text.data();
+}
+
+}  // namespace
+
+const char box_caption[] = "\xCC\xE5\xED\xE5\xE4\xE6\xE5\xF0 \xF1\xE5\xF0\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xEE\xE2";
+
+int days_in_month(int year, int month)
+{
+    switch (month) {
+    case 2:
+        return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0 ? 29 : 28;
+    case 4:
+    case 6:
+    case 9:
+    case 11:
+        return 30;
+    default:
+        return 31;
+    }
+}
+
+bool days_left_warning(const CalendarDate& today, const CalendarDate& expires, unsigned short& days)
+{
+    if (expires.year != today.year)
+        return false;
+    if (expires.month == today.month) {
+        days = static_cast<unsigned short>(expires.day - today.day);
+        return true;
+    }
+    if (expires.month == today.month + 1) {
+        int left = days_in_month(today.year, today.month) - today.day + expires.day;
+        if (left > 30)
+            return false;
+        days = static_cast<unsigned short>(left);
+        return true;
+    }
+    return false;
+}
+
+const char* day_form(unsigned days)
+{
+    if (days == 1 || days % 10 == 1)
+        return form_one;
+    if ((days > 1 && days < 5) || (days % 10 > 1 && days % 10 < 5))
+        return form_few;
+    return form_many;
+}
+
+std::string days_left_text(unsigned short days, const std::string& common_name)
+{
+    return fitted(common_name,
+                  [days](const std::string& name) { return formatted(days_left_format, name, days, day_form(days)); });
+}
+
+std::string expired_text(const std::string& common_name)
+{
+    return fitted(common_name, [](const std::string& name) { return formatted(expired_format, name, 0, nullptr); });
+}
+
+}  // namespace expiry

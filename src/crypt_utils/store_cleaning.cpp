@@ -1,0 +1,177 @@
+#include "crypt_utils/call_trace.h"
+#include "crypt_utils/certificates.h"
+#include "crypt_utils/owned.h"
+#include "crypt_utils/provider_constants.h"
+#include "diag/log.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace crypt_utils {
+
+namespace {
+
+const DWORD certificate_encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// The kept certificates of one pass, freed when the pass ends, on every path.
+class KeptCertificates {
+public:
+    KeptCertificates() = default;
+    KeptCertificates(const KeptCertificates&) = delete;
+    KeptCertificates& operator=(const KeptCertificates&) = delete;
+    ~KeptCertificates()
+    {
+        for (PCCERT_CONTEXT certificate : list_)
+            CertFreeCertificateContext(certificate);
+    }
+    void add(PCCERT_CONTEXT certificate) { list_.push_back(certificate); }
+
+    // Identity for cleaning: the serial number alone.
+    bool protects(PCCERT_CONTEXT candidate) const
+    {
+        const CRYPT_INTEGER_BLOB& serial = candidate->pCertInfo->SerialNumber;
+        for (PCCERT_CONTEXT kept : list_) {
+            const CRYPT_INTEGER_BLOB& own = kept->pCertInfo->SerialNumber;
+            if (own.cbData == serial.cbData && std::memcmp(own.pbData, serial.pbData, serial.cbData) == 0)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    std::vector<PCCERT_CONTEXT> list_;
+};
+
+std::string encoded(PCCERT_CONTEXT certificate)
+{
+    return std::string(reinterpret_cast<const char*>(certificate->pbCertEncoded), certificate->cbCertEncoded);
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& item)
+{
+    for (const auto& entry : list)
+        if (entry == item)
+            return true;
+    return false;
+}
+
+// Deletes every store certificate that no kept certificate protects,
+// restarting the walk after each deletion. One that the store refuses to
+// delete is passed over for the rest of the pass, so the pass always ends.
+void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
+{
+    std::vector<std::string> undeletable;
+    PCCERT_CONTEXT certificate = nullptr;
+    while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
+        if (kept.protects(certificate) || contains(undeletable, encoded(certificate)))
+            continue;
+        log_write(INFO, "\t * %s", extract_cert_attribute(certificate).c_str());
+        std::string bytes = encoded(certificate);
+        // Frees the enumerated context whether or not the deletion succeeds.
+        if (!CertDeleteCertificateFromStore(certificate))
+            undeletable.push_back(bytes);
+        certificate = nullptr;
+    }
+}
+
+}  // namespace
+
+PCCERT_CONTEXT get_cert_context(const std::string& container)
+{
+    CallTrace trace("get_cert_context", "get_cert_context(" + container + ")");
+    ProviderHandle prov("prov");
+    KeyHandle key("key");
+    Buffer cert_buffer("cert_buffer");
+    CertContext certificate("certificate");
+
+    [&] {
+        if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, CRYPT_SILENT))
+            return trace.fail(__LINE__, "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str());
+        if (!CryptGetUserKey(prov.get(), AT_KEYEXCHANGE, key.out()) &&
+            !CryptGetUserKey(prov.get(), AT_SIGNATURE, key.out()))
+            return trace.fail(__LINE__, "CryptGetUserKey(%d)", AT_SIGNATURE);
+        DWORD size = 0;
+        if (!CryptGetKeyParam(key.get(), kp_certificate, nullptr, &size, 0))
+            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
+        if (!cert_buffer.allocate(size))
+            return trace.alloc_failed(__LINE__);
+        if (!CryptGetKeyParam(key.get(), kp_certificate, cert_buffer.data(), &size, 0))
+            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
+        certificate.reset(CertCreateCertificateContext(certificate_encoding, cert_buffer.data(), size));
+        if (!certificate.held())
+            return trace.fail(__LINE__, "CertCreateCertificateContext()");
+    }();
+
+    key.free_now();  // before its provider goes; no line for it
+    trace.clean_up(cert_buffer, prov);
+    trace.close();
+    return certificate.detach();
+}
+
+std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
+{
+    CallTrace trace("extract_cert_attribute", std::string("extract_cert_attribute(") + szOID_COMMON_NAME + ")");
+    Buffer cert_subject("cert_subject");
+    std::string common_name;
+
+    [&] {
+        const CERT_NAME_BLOB& subject = certificate->pCertInfo->Subject;
+        DWORD size = 0;
+        if (!CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
+                               CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size))
+            return trace.fail(__LINE__, "CryptDecodeObject(X509_NAME)");
+        if (!cert_subject.allocate(size))
+            return trace.alloc_failed(__LINE__);
+        if (!CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
+                               CRYPT_DECODE_NOCOPY_FLAG, cert_subject.data(), &size))
+            return trace.fail(__LINE__, "CryptDecodeObject(X509_NAME, cert_subject)");
+
+        PCERT_RDN_ATTR attribute =
+            CertFindRDNAttr(szOID_COMMON_NAME, reinterpret_cast<PCERT_NAME_INFO>(cert_subject.data()));
+        if (!attribute)
+            return;
+        DWORD length = CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, nullptr, 0);
+        Buffer value("value");
+        if (!value.allocate(length))
+            return trace.alloc_failed(__LINE__);
+        if (CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, reinterpret_cast<char*>(value.data()),
+                               length))
+            common_name.assign(reinterpret_cast<const char*>(value.data()));
+    }();
+
+    trace.clean_up(cert_subject);
+    trace.close();
+    return common_name;
+}
+
+int clean_local_storage(std::vector<std::string> containers)
+{
+    CallTrace trace("clean_local_storage", "clean_local_storage()");
+    CertStore h_cert_store("h_cert_store");
+    KeptCertificates kept;
+
+    [&] {
+        for (const auto& name : containers) {
+            if (name.empty())
+                continue;
+            if (PCCERT_CONTEXT certificate = get_cert_context(name))
+                kept.add(certificate);
+        }
+        h_cert_store.reset(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My"));
+        if (!h_cert_store.held())
+            return trace.fail(__LINE__, "CertOpenStore(CERT_SYSTEM_STORE_CURRENT_USER)");
+
+        log_write(INFO, " === cleaning [MY] storage: ===");
+        delete_unprotected(h_cert_store.get(), kept);
+        log_write(INFO, " === end of clean ===");
+        // Deletions reach a system store's backing only on a commit under
+        // Wine; on Windows the commit is harmless.
+        CertControlStore(h_cert_store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    }();
+
+    trace.clean_up(h_cert_store);
+    return trace.close();
+}
+
+}  // namespace crypt_utils
