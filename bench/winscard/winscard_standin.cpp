@@ -62,7 +62,7 @@ constexpr DWORD scard_autoallocate = static_cast<DWORD>(-1);
 constexpr DWORD scope_user = 0, scope_system = 2;
 constexpr DWORD share_exclusive = 1, share_direct = 3;
 constexpr DWORD protocol_t0 = 1, protocol_t1 = 2;
-constexpr DWORD leave_card = 0, eject_card = 3;
+constexpr DWORD eject_card = 3;  // the last disposition
 
 struct Connection {
     std::string reader;
@@ -341,5 +341,3 @@ LONG WINAPI SCardDisconnect(ScardHandle card, DWORD disposition)
 }
 
 }  // extern "C"
-
-static_assert(leave_card == 0, "SCARD_LEAVE_CARD");
