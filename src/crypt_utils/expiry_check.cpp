@@ -40,6 +40,11 @@ void start_warning(const std::string& text, UINT style)
     CloseHandle(thread);
 }
 
+unsigned long long ticks(const FILETIME& time)
+{
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 expiry::CalendarDate date_of(const SYSTEMTIME& time)
 {
     return expiry::CalendarDate{time.wYear, time.wMonth, time.wDay};
@@ -84,9 +89,7 @@ bool check_cert_expiration(PCCERT_CONTEXT certificate)
     }
 
     const CERT_INFO* info = certificate->pCertInfo;
-    const bool inside = CompareFileTime(&info->NotBefore, &now_filetime) < 0 &&
-                        CompareFileTime(&now_filetime, &info->NotAfter) < 0;
-    if (!inside) {
+    if (!expiry::inside_validity_period(ticks(now_filetime), ticks(info->NotBefore), ticks(info->NotAfter))) {
         warn_expired(extract_cert_attribute(certificate));
         return true;
     }

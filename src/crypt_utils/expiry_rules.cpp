@@ -56,6 +56,11 @@ int days_in_month(int year, int month)
     }
 }
 
+bool inside_validity_period(unsigned long long now, unsigned long long not_before, unsigned long long not_after)
+{
+    return not_before < now && now < not_after;
+}
+
 bool days_left_warning(const CalendarDate& today, const CalendarDate& expires, unsigned short& days)
 {
     if (expires.year != today.year)

@@ -14,6 +14,10 @@ struct CalendarDate {
 
 int days_in_month(int year, int month);
 
+// Strictly after the start and strictly before the end, on 64-bit FILETIME
+// values: a certificate that ends exactly now has expired.
+bool inside_validity_period(unsigned long long now, unsigned long long not_before, unsigned long long not_after);
+
 // For a certificate inside its validity period: true, with the days left,
 // when it expires in the current month, or in the next month of the same
 // year no more than 30 days ahead. A certificate expiring early in January

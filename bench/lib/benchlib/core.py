@@ -43,7 +43,10 @@ def install_command(ws, args):
     (ws.bench_dir / "bin").mkdir(exist_ok=True)
     for tool in ws.bin_dir.glob("bench_*.exe"):
         shutil.copy2(tool, ws.bench_dir / "bin" / tool.name)
-    registry = []
+    # A crashing program ends at once with its exception code, instead of
+    # waiting for Wine's crash debugger (whose exit code may read as success).
+    registry = ["[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]",
+                '"Debugger"=-', ""]
     for module in _modules():
         if hasattr(module, "install"):
             module.install(ws, registry)

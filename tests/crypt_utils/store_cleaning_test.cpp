@@ -1,0 +1,142 @@
+// Cleaning the personal store against the certificates of the containers,
+// and the two routines it reads them with.
+#include "crypt_utils/certificates.h"
+
+#include "certificate_fixture.h"
+#include "trace_lines.h"
+
+#include <gmock/gmock.h>
+
+#include <vector>
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+using Lines = std::vector<std::string>;
+
+const std::string info = "[  INFO   ]: ";
+
+// The INFO lines of the cleaning pass, banners included.
+Lines cleaning_lines()
+{
+    Lines lines;
+    for (const auto& entry : agent_log::entries(true))
+        lines.push_back(entry);
+    return lines;
+}
+
+using StoreCleaning = CertificateTest;
+
+TEST_F(StoreCleaning, EmptyListEmptiesTheStoreAndTheDeletionsPersist)
+{
+    ASSERT_TRUE(personal_store::add(certificate("0A", "First")));
+    ASSERT_TRUE(personal_store::add(certificate("0B", "Second")));
+    std::vector<std::string> order;
+    for (const auto& entry : personal_store::list())
+        order.push_back(info + "\t * " + entry.subject_cn);
+
+    EXPECT_EQ(0, crypt_utils::clean_local_storage({}));
+
+    Lines expected{info + " === cleaning [MY] storage: ==="};
+    expected.insert(expected.end(), order.begin(), order.end());
+    expected.push_back(info + " === end of clean ===");
+    EXPECT_EQ(expected, cleaning_lines());
+    EXPECT_THAT(personal_store::serials(), IsEmpty());
+    EXPECT_EQ(0u, personal_store::persisted_count());
+}
+
+TEST_F(StoreCleaning, CertificatesOfListedContainersStayByTheirSerialNumber)
+{
+    std::string kept = container("kept", certificate("11", "Kept"));
+    ASSERT_TRUE(personal_store::add(certificate("11", "Kept")));
+    // Another issuer, the same serial number: the serial alone decides.
+    ASSERT_TRUE(personal_store::add(certificate("11", "Other issuer", "Another CA")));
+    ASSERT_TRUE(personal_store::add(certificate("12", "Stranger")));
+
+    EXPECT_EQ(0, crypt_utils::clean_local_storage({kept, kept}));
+    EXPECT_THAT(personal_store::serials(), ElementsAre("11", "11"));
+    EXPECT_THAT(cleaning_lines(), ElementsAre(info + " === cleaning [MY] storage: ===", info + "\t * Stranger",
+                                              info + " === end of clean ==="));
+    EXPECT_EQ(2u, personal_store::persisted_count());
+}
+
+TEST_F(StoreCleaning, ContainersWhoseCertificateCannotBeReadProtectNothing)
+{
+    std::string no_certificate = container("bare", "");
+    std::string no_key = container("keyless", certificate("21", "Keyless"), "none");
+    ASSERT_TRUE(personal_store::add(certificate("21", "Keyless")));
+    EXPECT_EQ(0, crypt_utils::clean_local_storage({no_certificate, no_key, "", "\\\\.\\Token C001\\absent"}));
+    EXPECT_THAT(personal_store::serials(), IsEmpty());
+}
+
+TEST_F(StoreCleaning, CertificateWithoutCommonNameIsDeletedWithAnEmptyName)
+{
+    bench_provider::CertificateSpec spec;
+    spec.serial = "31";
+    spec.with_cn = false;
+    ASSERT_TRUE(personal_store::add(bench_provider::make_certificate(spec)));
+    crypt_utils::clean_local_storage({});
+    EXPECT_THAT(cleaning_lines(), ElementsAre(info + " === cleaning [MY] storage: ===", info + "\t * ",
+                                              info + " === end of clean ==="));
+}
+
+TEST_F(StoreCleaning, PassLogsItsTraceAndClosesTheStore)
+{
+    crypt_utils::clean_local_storage({});
+    EXPECT_EQ((Lines{"[  DEBUG  ]: ----> calling clean_local_storage()", info + " === cleaning [MY] storage: ===",
+                     info + " === end of clean ===", "[  DEBUG  ]: clean up:", "[  DEBUG  ]: \t- h_cert_store",
+                     "[  DEBUG  ]: <--- closing clean_local_storage(), rc=0|0x00000000"}),
+              trace_lines::entries());
+}
+
+using CertContext = CertificateTest;
+
+TEST_F(CertContext, SignatureOnlyKeyStillGivesItsCertificate)
+{
+    std::string name = container("signer", certificate("41", "Signer"), "2");
+    PCCERT_CONTEXT found = crypt_utils::get_cert_context(name);
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ("Signer", crypt_utils::extract_cert_attribute(found));
+    CertFreeCertificateContext(found);
+    EXPECT_EQ((Lines{"[  DEBUG  ]: ----> calling get_cert_context(" + name + ")", "[  DEBUG  ]: clean up:",
+                     "[  DEBUG  ]: \t- cert_buffer", "[  DEBUG  ]: \t- prov",
+                     "[  DEBUG  ]: <--- closing get_cert_context(), rc=0|0x00000000",
+                     "[  DEBUG  ]: ----> calling extract_cert_attribute(2.5.4.3)", "[  DEBUG  ]: clean up:",
+                     "[  DEBUG  ]: \t- cert_subject",
+                     "[  DEBUG  ]: <--- closing extract_cert_attribute(), rc=0|0x00000000"}),
+              trace_lines::entries());
+}
+
+TEST_F(CertContext, FailuresGiveNullWithOneErrorLine)
+{
+    EXPECT_EQ(nullptr, crypt_utils::get_cert_context("\\\\.\\Token C001\\absent"));
+    std::string keyless = container("keyless", certificate("51", "K"), "none");
+    EXPECT_EQ(nullptr, crypt_utils::get_cert_context(keyless));
+    std::string bare = container("bare", "");
+    EXPECT_EQ(nullptr, crypt_utils::get_cert_context(bare));
+    std::string junk = container("junk", "not a certificate");
+    EXPECT_EQ(nullptr, crypt_utils::get_cert_context(junk));
+
+    Lines errors;
+    for (const auto& line : trace_lines::entries(true))
+        errors.push_back(line.substr(0, line.find(" error, code:")));
+    EXPECT_THAT(errors, ElementsAre("[  ERROR  ]: CryptAcquireContext(\\\\.\\Token C001\\absent, null, 75, CRYPT_SILENT)",
+                                    "[  ERROR  ]: CryptGetUserKey(2)", "[  ERROR  ]: CryptGetKeyParam(KP_CERTIFICATE)",
+                                    "[  ERROR  ]: CertCreateCertificateContext()"));
+    EXPECT_NE(std::string::npos, trace_lines::entries(true)[0].find(
+                                     "error, code: 0x80090016, line: N, func: crypt_utils::get_cert_context"));
+}
+
+TEST_F(CertContext, CyrillicCommonNameComesBackInTheAnsiCodePage)
+{
+    // "Иванов" in UTF-8 inside the certificate, Windows-1251 for the agent.
+    std::string name = container("ivanov", certificate("61", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xBE\xD0\xB2"));
+    PCCERT_CONTEXT found = crypt_utils::get_cert_context(name);
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ("\xC8\xE2\xE0\xED\xEE\xE2", crypt_utils::extract_cert_attribute(found));
+    CertFreeCertificateContext(found);
+}
+
+}  // namespace
