@@ -1,0 +1,95 @@
+"""boxes [list] | close | screenshot FILE.png: the message boxes open on the
+workstation's desktop.
+
+Wine shows a box only when its program has an X display (without one
+MessageBoxA returns -1 at once), and keeps one desktop per display: run the
+agent with "agent start --display" and these commands with the same
+$DISPLAY (an Xvfb server, for instance). bench_boxes.exe finds the boxes
+(top-level windows of class "#32770") in the workstation.
+
+    boxes [list]          one line per box: CAPTION TAB TEXT (UTF-8; the
+                          text's line breaks shown as \\n)
+    boxes close           presses OK on every box; prints how many closed
+    boxes screenshot F    the whole X screen as a PNG (xwd + ImageMagick)
+
+Python callers use open_boxes(ws), which returns Box records.
+"""
+import os
+import subprocess
+import sys
+from collections import namedtuple
+
+from benchlib.workstation import BenchError
+
+TOOL = "bench_boxes.exe"
+
+# hwnd as the tool prints it; pid and tid are Windows ids of the box's owner.
+Box = namedtuple("Box", "hwnd pid tid caption text buttons")
+
+
+def register(sub):
+    p = sub.add_parser("boxes", help="message boxes open on the workstation's desktop ($DISPLAY)")
+    p.set_defaults(func=list_command)
+    s = p.add_subparsers(dest="action", metavar="ACTION")
+    l = s.add_parser("list", help="caption and text of each box (the default)")
+    l.set_defaults(func=list_command)
+    c = s.add_parser("close", help="press OK on every box")
+    c.set_defaults(func=lambda ws, args: print("closed %d" % close_boxes(ws)))
+    g = s.add_parser("screenshot", help="the X screen as a PNG file")
+    g.add_argument("file", metavar="FILE.png")
+    g.set_defaults(func=lambda ws, args: screenshot(args.file))
+
+
+def _run(ws, action):
+    ws.require()
+    result = ws.tool(TOOL, action, check=False, display=True)
+    lines = [line.rstrip("\r") for line in result.stdout.decode("utf-8", errors="replace").splitlines()]
+    if result.returncode != 0:
+        errors = [line for line in lines if line.startswith("error")]
+        raise BenchError("bench_boxes %s: %s" % (action, errors[0] if errors else "exit code %d" % result.returncode))
+    return lines
+
+
+def _text(field):
+    return "" if field == "-" else bytes.fromhex(field).decode("utf-8")
+
+
+def open_boxes(ws):
+    """[Box] open now on the desktop of $DISPLAY."""
+    boxes = []
+    for line in _run(ws, "list"):
+        fields = line.split("\t")
+        if len(fields) != 7 or fields[0] != "box":
+            raise BenchError("unexpected line from bench_boxes: %r" % line)
+        buttons = _text(fields[6])
+        boxes.append(Box(fields[1], int(fields[2]), int(fields[3]), _text(fields[4]), _text(fields[5]),
+                         buttons.split("|") if buttons else []))
+    return boxes
+
+
+def close_boxes(ws):
+    """Presses OK on every open box and waits until they are gone; returns
+    how many there were."""
+    return int(_run(ws, "close")[0].split()[1])
+
+
+def screenshot(path, display=None):
+    """Writes the whole screen of the X display (default $DISPLAY) to path as PNG."""
+    display = display or os.environ.get("DISPLAY")
+    if not display:
+        raise BenchError("no X display: set DISPLAY (e.g. an Xvfb server the agent shows its boxes on)")
+    dump = subprocess.run(["xwd", "-root", "-silent", "-display", display], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=60)
+    if dump.returncode != 0:
+        raise BenchError("xwd failed: %s" % dump.stderr.decode(errors="replace").strip())
+    picture = subprocess.run(["convert", "xwd:-", "png:%s" % path], input=dump.stdout, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.PIPE, timeout=60)
+    if picture.returncode != 0:
+        raise BenchError("convert failed: %s" % picture.stderr.decode(errors="replace").strip())
+
+
+def list_command(ws, args):
+    for box in open_boxes(ws):
+        line = "%s\t%s\n" % (box.caption, box.text.replace("\r\n", "\n").replace("\n", "\\n"))
+        sys.stdout.buffer.write(line.encode("utf-8"))
+    sys.stdout.flush()
