@@ -26,6 +26,42 @@ bool same_values(const Settings& a, const Settings& b)
            a.clean_storage == b.clean_storage && a.init_plugin == b.init_plugin;
 }
 
+// Boost 1.74 fills its message placeholders ("%value%", "%canonical_option%",
+// "%invalid_line%", ...) by replacing until none is left, so a name, value or
+// line that itself holds a placeholder makes what() loop for ever. Every "%"
+// goes to the library escaped, as escape + 'p' (an escape byte of the file as
+// escape + 'e'): no line changes its meaning, since neither byte is a blank,
+// "#", "=", a bracket, a dot or a digit, and the message is restored after.
+const char escape = '\x01';
+
+std::string escape_percent_signs(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '%' || c == escape) {
+            out += escape;
+            out += c == '%' ? 'p' : 'e';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string restore_percent_signs(const std::string& message)
+{
+    std::string out;
+    out.reserve(message.size());
+    for (std::string::size_type i = 0; i < message.size(); ++i) {
+        if (message[i] == escape && i + 1 < message.size() && (message[i + 1] == 'p' || message[i + 1] == 'e'))
+            out += message[++i] == 'p' ? '%' : escape;
+        else
+            out += message[i];
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string guard_empty_sections(const std::string& text)
@@ -60,12 +96,12 @@ int parse_settings_text(const std::string& text, Settings& target, std::string& 
 
     const Settings before = target;
     try {
-        std::istringstream stream(guard_empty_sections(text));
+        std::istringstream stream(escape_percent_signs(guard_empty_sections(text)));
         po::variables_map values;
         po::store(po::parse_config_file(stream, allowed, false), values);
         po::notify(values);
     } catch (const std::exception& e) {
-        error = e.what();
+        error = restore_percent_signs(e.what());
         return settings_not_parsed;
     }
     target = read;
