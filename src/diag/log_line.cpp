@@ -24,9 +24,12 @@ void assemble(char* line, const std::tm& when, unsigned int level, const char* m
     std::memcpy(line + used, label, label_length);
     used += label_length;
 
+    // Within the line whatever the time fields hold: a stamp of valid ones
+    // leaves exactly message_room.
+    const std::size_t room = line_buffer_size - used - 2;
     std::size_t length = std::strlen(message);
-    if (length > message_room)
-        length = message_room;
+    if (length > room)
+        length = room;
     std::memcpy(line + used, message, length);
     used += length;
     line[used++] = '\n';
@@ -36,8 +39,10 @@ void assemble(char* line, const std::tm& when, unsigned int level, const char* m
 std::string file_name(const std::tm& when, bool minimal)
 {
     char name[512] = {};
-    std::snprintf(name, sizeof name, minimal ? "Keyhaven_minimal_%02d_%02d_%04d.log" : "Keyhaven_%02d_%02d_%04d.log",
-                  when.tm_mday, when.tm_mon + 1, when.tm_year + 1900);
+    // Widened before the additions, which would overflow for the largest years.
+    std::snprintf(name, sizeof name,
+                  minimal ? "Keyhaven_minimal_%02d_%02lld_%04lld.log" : "Keyhaven_%02d_%02lld_%04lld.log",
+                  when.tm_mday, when.tm_mon + 1LL, when.tm_year + 1900LL);
     return name;
 }
 
