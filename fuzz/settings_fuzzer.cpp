@@ -1,0 +1,80 @@
+// The settings reader, Boost.Program_options included, on arbitrary file
+// contents: one of its three codes and never an exception; a failed read
+// changes no field; a successful one reads the same the second time. The
+// guard against "[]" lines changes nothing but such lines.
+#include "fuzz_check.h"
+#include "settings/settings_parser.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool same(const Settings& a, const Settings& b)
+{
+    return a.mark_default == b.mark_default && a.ignore_cards == b.ignore_cards &&
+           a.clean_storage == b.clean_storage && a.init_plugin == b.init_plugin;
+}
+
+// Lines as std::getline gives them: split at "\n", a final empty piece dropped.
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        const std::string::size_type end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+void check_reader(const std::string& text)
+{
+    // Values no file gives by default, so a read of defaults shows as a change.
+    const Settings before = {7, -1, 5, 2};
+    Settings target = before;
+    std::string error;
+    const int code = parse_settings_text(text, target, error);
+    switch (code) {
+    case settings_not_parsed:
+        FUZZ_CHECK(same(target, before));
+        FUZZ_CHECK(!error.empty());
+        return;
+    case settings_changed:
+        FUZZ_CHECK(!same(target, before));
+        break;
+    case settings_unchanged:
+        FUZZ_CHECK(same(target, before));
+        break;
+    default:
+        FUZZ_CHECK(!"an unknown result code");
+    }
+    Settings again = target;
+    FUZZ_CHECK(parse_settings_text(text, again, error) == settings_unchanged);
+    FUZZ_CHECK(same(again, target));
+}
+
+void check_guard(const std::string& text)
+{
+    const std::string guarded = guard_empty_sections(text);
+    FUZZ_CHECK(guard_empty_sections(guarded) == guarded);
+    const std::vector<std::string> before = lines_of(text);
+    const std::vector<std::string> after = lines_of(guarded);
+    FUZZ_CHECK(before.size() == after.size());
+    for (std::size_t i = 0; i < before.size() && i < after.size(); ++i)
+        FUZZ_CHECK(before[i] == after[i] || (after[i] == "[.]" && before[i].find("[]") != std::string::npos));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    check_reader(text);
+    check_guard(text);
+    return 0;
+}
