@@ -9,7 +9,7 @@ packages=(
   googletest
   xvfb x11-utils xdotool imagemagick x11-apps
   locales faketime
-  clang libclang-rt-14-dev libboost-program-options-dev
+  clang libclang-rt-14-dev libboost-program-options-dev llvm
 )
 
 missing=()
