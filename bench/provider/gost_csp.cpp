@@ -3,7 +3,7 @@
 // interface. Test equipment: no cryptography, every answer deterministic.
 //
 // advapi32 unloads this DLL when the last context of a process goes, so the
-// only state kept in memory is per handle (a walk's position, a key's spec);
+// only state kept in memory is per handle (a walk's position, its key spec);
 // everything else is read from the bench files on every call. Errors go to
 // the caller through SetLastError + FALSE; the file helpers keep the last
 // error as it was, and every failing path sets its code last.
@@ -62,7 +62,7 @@ struct Context {
 struct Key {
     unsigned long magic = key_magic;
     std::string container;
-    DWORD spec = 0;
+    DWORD key_spec = 0;
 };
 
 BOOL fail(DWORD code)
@@ -435,7 +435,7 @@ BOOL WINAPI CPSetProvParam(HCRYPTPROV handle, DWORD param, const BYTE* data, DWO
     return fail(static_cast<DWORD>(NTE_BAD_TYPE));
 }
 
-BOOL WINAPI CPGetUserKey(HCRYPTPROV handle, DWORD spec, HCRYPTKEY* key_handle)
+BOOL WINAPI CPGetUserKey(HCRYPTPROV handle, DWORD key_spec, HCRYPTKEY* key_handle)
 {
     Context* context = context_of(handle);
     if (!context)
@@ -447,11 +447,11 @@ BOOL WINAPI CPGetUserKey(HCRYPTPROV handle, DWORD spec, HCRYPTKEY* key_handle)
         return fail(context->container.empty() ? static_cast<DWORD>(NTE_NO_KEY) : code);
     if (DWORD code = injected(load_switches(), "user_key"))
         return fail(code);
-    if (!bench_csp::has_key(container, spec))
+    if (!bench_csp::has_key(container, key_spec))
         return fail(static_cast<DWORD>(NTE_NO_KEY));
     auto key = new Key;
     key->container = container.name;
-    key->spec = spec;
+    key->key_spec = key_spec;
     bench::adjust_counter(counters_file(), "keys", 1);
     *key_handle = reinterpret_cast<HCRYPTKEY>(key);
     return TRUE;

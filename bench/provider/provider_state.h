@@ -94,12 +94,12 @@ inline bool is_named(const Container& container, const std::string& text)
     return text == container.name || text == qualified_name(container);
 }
 
-// spec: 1 (AT_KEYEXCHANGE) or 2 (AT_SIGNATURE).
-inline bool has_key(const Container& container, unsigned long spec)
+// key_spec: 1 (AT_KEYEXCHANGE) or 2 (AT_SIGNATURE).
+inline bool has_key(const Container& container, unsigned long key_spec)
 {
     if (container.keys == "both")
-        return spec == 1 || spec == 2;
-    return container.keys == std::to_string(spec);
+        return key_spec == 1 || key_spec == 2;
+    return container.keys == std::to_string(key_spec);
 }
 
 inline std::string format_container(const Container& container)

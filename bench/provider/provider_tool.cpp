@@ -28,11 +28,11 @@ std::string reader_of(HCRYPTPROV prov)
 std::string keys_of(HCRYPTPROV prov, DWORD& certificate_size)
 {
     std::string keys;
-    for (DWORD spec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
+    for (DWORD key_spec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
         HCRYPTKEY key = 0;
-        if (!CryptGetUserKey(prov, spec, &key))
+        if (!CryptGetUserKey(prov, key_spec, &key))
             continue;
-        keys += (keys.empty() ? "" : ",") + std::to_string(spec);
+        keys += (keys.empty() ? "" : ",") + std::to_string(key_spec);
         DWORD size = 0;
         certificate_size = CryptGetKeyParam(key, KP_CERTIFICATE, nullptr, &size, 0) ? size : 0;
         CryptDestroyKey(key);

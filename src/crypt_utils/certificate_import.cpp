@@ -1,5 +1,6 @@
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
+#include "crypt_utils/key_certificate.h"
 #include "crypt_utils/owned.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"
@@ -13,24 +14,7 @@ namespace crypt_utils {
 
 namespace {
 
-const DWORD certificate_encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 const int wide_name_buffer = 260;
-
-HCERTSTORE open_personal_store()
-{
-    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
-}
-
-// The container's key: the exchange key, or else the signature key. Returns
-// the key spec found, or 0 (last error set by the second attempt).
-DWORD get_user_key(HCRYPTPROV provider, KeyHandle& key)
-{
-    if (CryptGetUserKey(provider, AT_KEYEXCHANGE, key.out()))
-        return AT_KEYEXCHANGE;
-    if (CryptGetUserKey(provider, AT_SIGNATURE, key.out()))
-        return AT_SIGNATURE;
-    return 0;
-}
 
 void mark_default_if_asked(CallTrace& trace, HCRYPTPROV provider, const std::string& container)
 {
@@ -76,18 +60,9 @@ int import_if_not_exists(const std::string& container)
         if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, CRYPT_MACHINE_KEYSET))
             return trace.fail(__LINE__, "CryptAcquireContext(%s, null, 75, CRYPT_MACHINE_KEYSET)", container.c_str());
         mark_default_if_asked(trace, prov.get(), container);
-        if (!get_user_key(prov.get(), key))
-            return trace.fail(__LINE__, "CryptGetUserKey(%d)", AT_SIGNATURE);
-        DWORD size = 0;
-        if (!CryptGetKeyParam(key.get(), kp_certificate, nullptr, &size, 0))
-            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE, null)");
-        if (!cert_buffer.allocate(size))
-            return trace.alloc_failed(__LINE__);
-        if (!CryptGetKeyParam(key.get(), kp_certificate, cert_buffer.data(), &size, 0))
-            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
-        user_cert.reset(CertCreateCertificateContext(certificate_encoding, cert_buffer.data(), size));
-        if (!user_cert.held())
-            return trace.fail(__LINE__, "CertCreateCertificateContext()");
+        if (!get_user_key(trace, prov.get(), key) ||
+            !read_key_certificate(trace, key.get(), "CryptGetKeyParam(KP_CERTIFICATE, null)", cert_buffer, user_cert))
+            return;
 
         CERT_NAME_BLOB* subject = &user_cert.get()->pCertInfo->Subject;
         DWORD subject_size = CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, nullptr, 0);
@@ -137,19 +112,10 @@ int import_certificate(const std::string& container)
         if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, CRYPT_SILENT))
             return trace.fail(__LINE__, "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str());
         // The key link names the key spec the certificate was found under.
-        const DWORD key_spec = get_user_key(prov.get(), key);
-        if (!key_spec)
-            return trace.fail(__LINE__, "CryptGetUserKey(%d)", AT_SIGNATURE);
-        DWORD size = 0;
-        if (!CryptGetKeyParam(key.get(), kp_certificate, nullptr, &size, 0))
-            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
-        if (!cert_buffer.allocate(size))
-            return trace.alloc_failed(__LINE__);
-        if (!CryptGetKeyParam(key.get(), kp_certificate, cert_buffer.data(), &size, 0))
-            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
-        user_cert.reset(CertCreateCertificateContext(certificate_encoding, cert_buffer.data(), size));
-        if (!user_cert.held())
-            return trace.fail(__LINE__, "CertCreateCertificateContext()");
+        const DWORD key_spec = get_user_key(trace, prov.get(), key);
+        if (!key_spec ||
+            !read_key_certificate(trace, key.get(), "CryptGetKeyParam(KP_CERTIFICATE)", cert_buffer, user_cert))
+            return;
 
         DWORD name_size = 0;
         if (!CryptGetProvParam(prov.get(), pp_container, nullptr, &name_size, fqcn_flag))

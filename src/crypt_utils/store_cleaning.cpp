@@ -1,5 +1,6 @@
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
+#include "crypt_utils/key_certificate.h"
 #include "crypt_utils/owned.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"
@@ -11,8 +12,6 @@
 namespace crypt_utils {
 
 namespace {
-
-const DWORD certificate_encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // The kept certificates of one pass, freed when the pass ends, on every path.
 class KeptCertificates {
@@ -88,19 +87,8 @@ PCCERT_CONTEXT get_cert_context(const std::string& container)
     [&] {
         if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, CRYPT_SILENT))
             return trace.fail(__LINE__, "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str());
-        if (!CryptGetUserKey(prov.get(), AT_KEYEXCHANGE, key.out()) &&
-            !CryptGetUserKey(prov.get(), AT_SIGNATURE, key.out()))
-            return trace.fail(__LINE__, "CryptGetUserKey(%d)", AT_SIGNATURE);
-        DWORD size = 0;
-        if (!CryptGetKeyParam(key.get(), kp_certificate, nullptr, &size, 0))
-            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
-        if (!cert_buffer.allocate(size))
-            return trace.alloc_failed(__LINE__);
-        if (!CryptGetKeyParam(key.get(), kp_certificate, cert_buffer.data(), &size, 0))
-            return trace.fail(__LINE__, "CryptGetKeyParam(KP_CERTIFICATE)");
-        certificate.reset(CertCreateCertificateContext(certificate_encoding, cert_buffer.data(), size));
-        if (!certificate.held())
-            return trace.fail(__LINE__, "CertCreateCertificateContext()");
+        if (get_user_key(trace, prov.get(), key))
+            read_key_certificate(trace, key.get(), "CryptGetKeyParam(KP_CERTIFICATE)", cert_buffer, certificate);
     }();
 
     key.free_now();  // before its provider goes; no line for it
@@ -158,7 +146,7 @@ int clean_local_storage(std::vector<std::string> containers)
             if (PCCERT_CONTEXT certificate = get_cert_context(name))
                 kept.add(certificate);
         }
-        h_cert_store.reset(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My"));
+        h_cert_store.reset(open_personal_store());
         if (!h_cert_store.held())
             return trace.fail(__LINE__, "CertOpenStore(CERT_SYSTEM_STORE_CURRENT_USER)");
 
