@@ -46,13 +46,16 @@ std::string hex(const std::string& text)
     return out;
 }
 
+// WM_GETTEXT reads a control of another process too (GetWindowText would
+// not), and the time-out keeps a hung program from hanging the bench.
 std::wstring window_text(HWND window)
 {
-    int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    length = GetWindowTextW(window, &text[0], length + 1);
-    text.resize(static_cast<std::size_t>(length > 0 ? length : 0));
-    return text;
+    std::vector<wchar_t> text(4096, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, 2000, &copied))
+        return std::wstring();
+    return std::wstring(text.data(), copied < text.size() ? copied : text.size() - 1);
 }
 
 std::wstring class_of(HWND window)

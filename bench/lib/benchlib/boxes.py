@@ -12,8 +12,12 @@ $DISPLAY (an Xvfb server, for instance). bench_boxes.exe finds the boxes
     boxes close           presses OK on every box; prints how many closed
     boxes screenshot F    the whole X screen as a PNG (xwd + ImageMagick)
 
-Python callers use open_boxes(ws), which returns Box records.
+Python callers use open_boxes(ws), which returns Box records; the texts the
+agent's warning boxes carry (CAPTION, days_left_text, expired_text) and
+warning_dates, the validity of a certificate that warns on any day, serve
+the tests that judge those boxes.
 """
+import datetime
 import os
 import subprocess
 import sys
@@ -25,6 +29,16 @@ TOOL = "bench_boxes.exe"
 
 # hwnd as the tool prints it; pid and tid are Windows ids of the box's owner.
 Box = namedtuple("Box", "hwnd pid tid caption text buttons")
+
+# The agent's warning boxes: caption and texts as users read them. The
+# days-left text has a Latin "c" in "работа c ним", the expired text a
+# Cyrillic one.
+CAPTION = "Менеджер сертификатов"
+DAYS_LEFT = ("Срок действия сертификата на имя \"{name}\" истекает через {days} {form}!\n"
+             "Пожалуйста, обратитесь за перевыпуском сертификата.\n"
+             "В противном случае, работа c ним в системе станет невозможной через {days} {form}.")
+EXPIRED = ("Срок действия сертификата на имя \"{name}\" истёк. "
+           "Дальнейшая работа с ним в системе невозможна.")
 
 
 def register(sub):
@@ -40,9 +54,36 @@ def register(sub):
     g.set_defaults(func=lambda ws, args: screenshot(args.file))
 
 
+def days_left_text(name, days, form):
+    """form: "день", "дня" or "дней", as the number asks."""
+    return DAYS_LEFT.format(name=name, days=days, form=form)
+
+
+def expired_text(name):
+    return EXPIRED.format(name=name)
+
+
+def warning_dates(now=None):
+    """(not_before, not_after, expired): UTC validity dates of a certificate
+    the agent warns about whatever the day. It expires a day from now, which
+    gives the days-left box ("1 день", or "0 дней" should midnight pass
+    before the check); except on 31 December, when a day from now is next
+    year, which gives no warning: then it expired a day ago (expired is
+    True), which gives the expired box."""
+    now = now or datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0, tzinfo=None)
+    day = datetime.timedelta(days=1)
+    if (now + day).year == now.year:
+        return now - 30 * day, now + day, False
+    return now - 30 * day, now - day, True
+
+
 def _run(ws, action):
     ws.require()
-    result = ws.tool(TOOL, action, check=False, display=True)
+    try:
+        result = ws.tool(TOOL, action, check=False, display=True, timeout=60)
+    except subprocess.TimeoutExpired:
+        raise BenchError("bench_boxes %s did not end within 60 s (is the desktop on DISPLAY %s?)"
+                         % (action, os.environ.get("DISPLAY")))
     lines = [line.rstrip("\r") for line in result.stdout.decode("utf-8", errors="replace").splitlines()]
     if result.returncode != 0:
         errors = [line for line in lines if line.startswith("error")]
