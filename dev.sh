@@ -21,6 +21,8 @@ case "${1:-}" in
   test)
     setup
     ctest --preset mingw
+    # The platform-free logic natively under the sanitizers, and its fuzzers.
+    tools/native-checks.sh 30
     ;;
   *)
     echo "usage: $0 demo|test" >&2
