@@ -53,7 +53,9 @@ std::string pcsc_file() { return bench::path("pcsc.txt"); }
 
 struct Context {
     unsigned long magic = context_magic;
-    std::string container;  // plain name; empty for CRYPT_VERIFYCONTEXT
+    // Fully qualified, so same-named containers on two carriers stay apart;
+    // empty for CRYPT_VERIFYCONTEXT.
+    std::string container;
     std::vector<Container> walk;
     std::size_t position = 0;
     unsigned long named_calls = 0;
@@ -61,7 +63,7 @@ struct Context {
 
 struct Key {
     unsigned long magic = key_magic;
-    std::string container;
+    std::string container;  // fully qualified
     DWORD key_spec = 0;
 };
 
@@ -146,15 +148,15 @@ std::vector<Container> present_containers(const Switches& switches)
     return present;
 }
 
-// The container a handle was opened on, if it is still there: 0, or
-// NTE_BAD_KEYSET when it was taken off the bench, SCARD_W_REMOVED_CARD when
-// its carrier went.
-DWORD find_container(const std::string& name, Container& found)
+// The container a handle was opened on (its qualified name), if it is
+// still there: 0, or NTE_BAD_KEYSET when it was taken off the bench,
+// SCARD_W_REMOVED_CARD when its carrier went.
+DWORD find_container(const std::string& qualified, Container& found)
 {
-    if (name.empty())
+    if (qualified.empty())
         return static_cast<DWORD>(NTE_BAD_KEYSET);
     for (const auto& container : bench_csp::parse_containers(bench::read_lines(containers_file()))) {
-        if (container.name != name)
+        if (bench_csp::qualified_name(container) != qualified)
             continue;
         if (bench_csp::switch_on(load_switches(), bench_csp::hidden_switch) || !carrier_present(container))
             return static_cast<DWORD>(SCARD_W_REMOVED_CARD);
@@ -229,9 +231,12 @@ DWORD open_context(const std::string& name, DWORD flags, HCRYPTPROV* handle)
     std::string container;
     if (!(flags & CRYPT_VERIFYCONTEXT)) {
         const std::string wanted = name.empty() ? default_container() : name;
-        for (const auto& present : present_containers(switches))
-            if (bench_csp::is_named(present, wanted))
-                container = present.name;
+        for (const auto& present : present_containers(switches)) {
+            if (bench_csp::is_named(present, wanted)) {
+                container = bench_csp::qualified_name(present);
+                break;
+            }
+        }
         if (container.empty())
             return static_cast<DWORD>(NTE_BAD_KEYSET);
     }
@@ -450,7 +455,7 @@ BOOL WINAPI CPGetUserKey(HCRYPTPROV handle, DWORD key_spec, HCRYPTKEY* key_handl
     if (!bench_csp::has_key(container, key_spec))
         return fail(static_cast<DWORD>(NTE_NO_KEY));
     auto key = new Key;
-    key->container = container.name;
+    key->container = bench_csp::qualified_name(container);
     key->key_spec = key_spec;
     bench::adjust_counter(counters_file(), "keys", 1);
     *key_handle = reinterpret_cast<HCRYPTKEY>(key);
