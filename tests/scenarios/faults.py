@@ -5,6 +5,7 @@ carriers that are inserted.
 FaultScenario sets the bench up through benchlib directly (certificates,
 containers and settings are plain files; only tokens and the store need a
 Windows program), which keeps each scenario short on a busy machine."""
+import hashlib
 import shutil
 import tempfile
 import time
@@ -123,6 +124,14 @@ class FaultScenario(ScenarioTest):
             if certificate.container is not None:
                 self.assertEqual((PROVIDER_NAME, 75), (certificate.provider, certificate.prov_type))
         return now
+
+    def assertStoreHoldsWhole(self, serials):
+        """Each of these certificates is in the store byte for byte as the
+        bench made it (its SHA-1 thumbprint matches)."""
+        thumbprints = {c.serial: c.thumbprint.upper() for c in store.list_certificates(self.ws)}
+        for serial in serials:
+            made = hashlib.sha1((self.scratch / ("%s.der" % serial)).read_bytes()).hexdigest().upper()
+            self.assertEqual(made, thumbprints.get(serial), "certificate %s" % serial)
 
     def pause_turns(self, seconds=1.0):
         """A few turns of the quick agent (50 ms each) on a loaded machine."""
