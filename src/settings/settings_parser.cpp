@@ -32,6 +32,9 @@ bool same_values(const Settings& a, const Settings& b)
 // goes to the library escaped, as escape + 'p' (an escape byte of the file as
 // escape + 'e'): no line changes its meaning, since neither byte is a blank,
 // "#", "=", a bracket, a dot or a digit, and the message is restored after.
+// A NUL byte goes as escape + 'z' and comes back as the two characters "\0":
+// what() is a C string, so a raw NUL would cut the message short of the
+// option it names.
 const char escape = '\x01';
 
 std::string escape_percent_signs(const std::string& text)
@@ -39,9 +42,9 @@ std::string escape_percent_signs(const std::string& text)
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '%' || c == escape) {
+        if (c == '%' || c == escape || c == '\0') {
             out += escape;
-            out += c == '%' ? 'p' : 'e';
+            out += c == '%' ? 'p' : c == escape ? 'e' : 'z';
         } else {
             out += c;
         }
@@ -54,10 +57,16 @@ std::string restore_percent_signs(const std::string& message)
     std::string out;
     out.reserve(message.size());
     for (std::string::size_type i = 0; i < message.size(); ++i) {
-        if (message[i] == escape && i + 1 < message.size() && (message[i + 1] == 'p' || message[i + 1] == 'e'))
-            out += message[++i] == 'p' ? '%' : escape;
-        else
+        const char next = i + 1 < message.size() ? message[i + 1] : '\0';
+        if (message[i] != escape || (next != 'p' && next != 'e' && next != 'z')) {
             out += message[i];
+            continue;
+        }
+        ++i;
+        if (next == 'z')
+            out += "\\0";
+        else
+            out += next == 'p' ? '%' : escape;
     }
     return out;
 }
