@@ -18,6 +18,9 @@ from benchlib import agent, certs, provider, settings, store, tokens
 
 INFO, WARNING, ERROR, DEBUG = "[  INFO   ]: ", "[ WARNING ]: ", "[  ERROR  ]: ", "[  DEBUG  ]: "
 IMPORTED = INFO + "certificate imported successfully"
+# A log line on disk at most: stamp, label and the 1,008 characters left for
+# the message (then CR LF).
+LINE_LIMIT = 1034 - 2
 PROVIDER_NAME = "Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider"
 
 

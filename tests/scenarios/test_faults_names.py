@@ -5,11 +5,10 @@ name twice. Every name reaches the log as it is (never as a format, cut at
 the line's limit), the store links each certificate to its container by
 its full name, and the agent keeps running."""
 import faults
-from faults import DEBUG, ERROR, INFO, WARNING, FaultScenario, qualified
+from faults import DEBUG, ERROR, INFO, LINE_LIMIT, WARNING, FaultScenario, qualified
 
 from benchlib import boxes, provider
 
-LINE_LIMIT = 1034 - 2  # a log line's buffer, without its NUL and line feed (CR LF on disk)
 PERCENT = "100% %s%n%x\tзавершено %d"
 CYRILLIC = "Иванов Иван Иванович"
 LONG = ("Длинное имя " * 1000)[:10240]

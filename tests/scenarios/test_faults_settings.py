@@ -1,0 +1,144 @@
+"""A settings file that stays broken, turns binary, holds NUL bytes, starts
+with a byte-order mark, carries a 1 MB line, or is rewritten while the
+agent reads it. The agent keeps running and keeps the last good values
+(each broken read logged), and ends with the values the file ends with."""
+import os
+import random
+import threading
+import time
+
+import faults
+from faults import ERROR, INFO, FaultScenario
+
+from benchlib import settings
+
+EXCEPTION = ERROR + "settings file exception: "
+GOOD = b"[properties]\r\nclean_storage = 0\r\n"
+
+
+def changed_line(mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0):
+    return INFO + "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]" % (
+        mark_default, ignore_cards, clean_storage, init_plugin)
+
+
+class SettingsFaults(FaultScenario):
+    def write(self, data):
+        settings.write_raw(self.ws, data)
+
+    def exceptions(self):
+        return [e for e in self.entries() if e.startswith(EXCEPTION)]
+
+    def test_broken_for_many_turns_keeps_the_last_good_values(self):
+        self.write(GOOD)
+        kept = self.container("S1", "kept", "3101")
+        self.insert("S1")
+        pid = self.start()
+        self.wait_for_store([kept])
+
+        self.write(b"[properties]\r\nclean_storage = true\r\n")
+        lines = self.wait_for_count(EXCEPTION, 40)
+        self.assertEqual({EXCEPTION + "the argument ('true') for option 'properties.clean_storage' is invalid"},
+                         set(lines))
+        # Each one followed by the empty line its message ends in.
+        entries = self.entries()
+        self.assertTrue(all(entries[i + 1] == "" for i, e in enumerate(entries[:-1]) if e.startswith(EXCEPTION)))
+
+        # clean_storage 0 still holds: the carrier goes, its certificate stays.
+        self.remove("S1")
+        self.wait_for_entry(INFO + "configuration changed: cards_count=0, tokens_count=0")
+        self.wait_for_entry("no new containers found")
+        self.assertStoreHolds([kept], exactly=True)
+        self.assertNotIn(INFO + " === cleaning [MY] storage: ===", self.entries())
+
+        self.write(b"[properties]\r\nclean_storage = 1\r\nmark_default = 1\r\n")
+        self.wait_for_entry(changed_line(mark_default=1))
+        self.assertAgentRunning(pid)
+
+    def test_binary_nul_bytes_byte_order_mark_and_a_megabyte_line_are_each_refused(self):
+        self.write(GOOD)
+        kept = self.container("S2", "kept", "3201")
+        self.insert("S2")
+        pid = self.start()
+        self.wait_for_store([kept])
+
+        cases = [
+            ("binary", random.Random(7).randbytes(4096), None),
+            # The message goes on past the NUL, shown as "\0", to name the option.
+            ("NUL bytes", b"[properties]\r\nclean_storage = 1\x00\r\n",
+             EXCEPTION + "the argument ('1\\0') for option 'properties.clean_storage' is invalid"),
+            ("byte-order mark", b"\xef\xbb\xbf" + GOOD,
+             EXCEPTION + "the options configuration file contains an invalid line '\xef\xbb\xbf[properties]'"
+             .encode("latin-1").decode("cp1251")),
+            ("a megabyte line", GOOD + b"mark_default = " + b"7" * (1 << 20) + b"\r\n",
+             (EXCEPTION + "the argument ('" + "7" * 1008)[:13 + 1008]),
+        ]
+        for what, data, expected in cases:
+            with self.subTest(what):
+                before = len(self.exceptions())
+                self.write(data)
+                lines = self.wait_for_count(EXCEPTION, before + 3)
+                if expected:
+                    self.assertEqual(expected, lines[-1])
+                self.assertTrue(all(len(e.encode("cp1251", errors="replace")) <= 13 + 1008 for e in lines))
+        self.assertEqual([], [e for e in self.entries() if "settings are changed" in e])
+        raw = self.log_bytes().split(b"\r\n")
+        self.assertLessEqual(max(len(line) for line in raw), faults.LINE_LIMIT)
+
+        # A megabyte of comment is no fault at all.
+        self.write(b"#" * (1 << 20) + b"\r\n[properties]\r\nclean_storage = 0\r\nmark_default = 1\r\n")
+        self.wait_for_entry(changed_line(mark_default=1, clean_storage=0))
+        self.assertStoreHolds([kept], exactly=True)
+        self.assertAgentRunning(pid)
+
+    def test_rewritten_while_read_ends_with_the_final_values(self):
+        padding = b"".join(b"# padding line %06d, so that a read takes a while\r\n" % i for i in range(4000))
+        variants = [b"[properties]\r\nclean_storage = 0\r\nmark_default = 1\r\n" + padding,
+                    padding + b"[properties]\r\nclean_storage = 0\r\nignore_cards = 1\r\n"]
+        final = b"[properties]\r\nclean_storage = 0\r\ninit_plugin = 2\r\nmark_default = 1\r\n" + padding
+        self.write(variants[0])
+        kept = self.container("S3", "kept", "3301")
+        self.insert("S3")
+        pid = self.start()
+        self.wait_for_store([kept])
+
+        path = settings.settings_path(self.ws)
+        stop = threading.Event()
+        rewrites = [0]
+
+        def rewrite():
+            while not stop.is_set():
+                data = variants[rewrites[0] % 2]
+                if rewrites[0] % 4 < 2:
+                    spare = path.with_name("Keyhaven.ini.new")
+                    spare.write_bytes(data)
+                    os.replace(spare, path)
+                else:
+                    with open(path, "r+b") as f:
+                        f.truncate(0)
+                        for start in range(0, len(data), 4096):
+                            f.write(data[start:start + 4096])
+                            f.flush()
+                rewrites[0] += 1
+
+        writer = threading.Thread(target=rewrite)
+        writer.start()
+        try:
+            time.sleep(8)
+        finally:
+            stop.set()
+            writer.join()
+        self.write(final)
+        self.wait_for_entry(changed_line(mark_default=1, clean_storage=0, init_plugin=2))
+        self.pause_turns()
+
+        entries = self.entries()
+        changes = [e for e in entries if "settings are changed" in e]
+        self.assertEqual(changed_line(mark_default=1, clean_storage=0, init_plugin=2), changes[-1])
+        print("\n%d rewrites; the agent saw %d changes and %d unreadable files" % (
+            rewrites[0], len(changes), len(self.exceptions())))
+        self.assertStoreHolds([kept], exactly=True)
+        self.assertAgentRunning(pid)
+
+
+if __name__ == "__main__":
+    faults.main()
