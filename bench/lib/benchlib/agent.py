@@ -61,6 +61,7 @@ def reset(ws):
     if (ws.bench_dir / SERVER_MARK).is_file():
         _stop_server(ws)
         (ws.bench_dir / SERVER_MARK).unlink()
+        ws.ensure_server()  # one cold start here rather than one per command to come
     shutil.rmtree(ws.nivra, ignore_errors=True)
     if ws.nivra.exists():
         ws.nivra.unlink()
