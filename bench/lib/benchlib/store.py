@@ -48,7 +48,7 @@ def register(sub):
     a.set_defaults(func=lambda ws, args: add(ws, args.file))
     r = s.add_parser("remove", help="delete the certificates with this serial (hex)")
     r.add_argument("serial")
-    r.set_defaults(func=lambda ws, args: remove(ws, args.serial))
+    r.set_defaults(func=lambda ws, args: print("removed %d" % remove(ws, args.serial)))
     e = s.add_parser("clear", help="delete every certificate")
     e.set_defaults(func=lambda ws, args: print("removed %d" % clear(ws)))
 
