@@ -46,6 +46,7 @@ class WarningBox(ScenarioTest):
     def tearDown(self):
         super().tearDown()
         self.display.stop()
+        agent.reset(self.ws)  # a server whose desktop is not bound to the display just stopped
 
     def expected_warning(self):
         """(level, possible texts) for the certificate made from warning_dates:
