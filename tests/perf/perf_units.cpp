@@ -1,0 +1,48 @@
+// What the agent's building blocks cost one at a time on this workstation:
+// a log line, the data folder, opening the personal store, reading one
+// container's certificate, asking the provider for a container.
+#include "crypt_utils/certificates.h"
+#include "crypt_utils/containers.h"
+#include "diag/log.h"
+#include "perf/perf_modes.h"
+#include "perf/perf_store.h"
+#include "perf/perf_turns.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+namespace perf {
+
+int run_units(const Options& options)
+{
+    const int count = options.number("count", 50);
+    std::vector<std::string> containers;
+    crypt_utils::enum_containers(containers);
+    if (containers.empty()) {
+        note("the provider shows no container");
+        return 1;
+    }
+    const std::string& container = containers.front();
+    sample("units.store_certificates", perf_store::count());
+    measure("units.data_directory", count, [] { data_directory(); });
+    measure("units.log_debug", count, [] { log_write(DEBUG, "bench_perf: a debug line"); });
+    measure("units.log_info", count, [] { log_write(INFO, "bench_perf: an info line"); });
+    measure("units.store_open", count, [] {
+        HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+        if (store)
+            CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
+    });
+    measure("units.provider_acquire", count, [&] {
+        HCRYPTPROV provider = 0;
+        if (CryptAcquireContextA(&provider, container.c_str(), nullptr, 75, CRYPT_SILENT))
+            CryptReleaseContext(provider, 0);
+    });
+    measure("units.get_cert_context", count, [&] {
+        if (PCCERT_CONTEXT certificate = crypt_utils::get_cert_context(container))
+            CertFreeCertificateContext(certificate);
+    });
+    measure("units.import_known", count, [&] { crypt_utils::import_if_not_exists(container); });
+    return 0;
+}
+
+}  // namespace perf
