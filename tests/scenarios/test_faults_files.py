@@ -1,0 +1,181 @@
+"""The agent's files out of reach: c:\\nivra blocked by a file, a log file or
+the settings file held open without sharing by another program, and the
+data folder on a full disk. The agent keeps running and keeps doing its
+job; what it cannot write it drops, and it logs wherever it still can."""
+import errno
+import os
+import subprocess
+
+import faults
+from faults import ERROR, INFO, FaultScenario, qualified
+
+from benchlib import agent, files, provider, settings
+
+
+def changed_line(mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0):
+    return INFO + "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]" % (
+        mark_default, ignore_cards, clean_storage, init_plugin)
+
+
+class DataFolderBlocked(FaultScenario):
+    def tearDown(self):
+        super().tearDown()
+        (self.ws.agent_dir / "Keyhaven.ini").unlink(missing_ok=True)
+
+    def test_logs_and_settings_move_to_the_current_directory_and_the_job_goes_on(self):
+        # The log and settings redirection itself: test_startup.DataFolder.
+        self.ws.nivra.parent.mkdir(parents=True, exist_ok=True)
+        self.ws.nivra.write_bytes(b"not a folder")
+        (self.ws.agent_dir / "Keyhaven.ini").write_bytes(b"[properties]\r\nmark_default = 1\r\n")
+        first = self.container("F1", "first", "4101")
+        self.insert("F1")
+        pid = self.start_agent(quick=True)
+        here = self.ws.agent_dir
+        self.wait_until_logged(faults.IMPORTED, here)
+        self.assertStoreHolds([first], exactly=True)
+        self.assertIn(INFO + "container was marked as default container", self.entries(folder=here))
+
+        second = self.container("F2", "second", "4102")
+        self.insert("F2")
+        self.wait_for_store([first, second])
+        self.assertEqual(b"not a folder", self.ws.nivra.read_bytes())
+        self.assertAgentRunning(pid)
+
+    def wait_until_logged(self, text, folder):
+        if not faults.wait_until(lambda: any(text in e for e in self.entries(folder=folder)), 60, interval=0.2):
+            self.fail("no %r in %s; log:\n%s" % (text, folder, self.tail(folder=folder)))
+
+
+class FilesHeldOpen(FaultScenario):
+    def hold(self, path):
+        files.hold(self.ws, self.ws.windows_path(path))
+
+    def release(self, path):
+        files.release(self.ws, self.ws.windows_path(path))
+
+    def test_a_held_log_file_loses_its_lines_and_the_other_still_gets_them(self):
+        full, minimal = agent.log_path(self.ws), agent.log_path(self.ws, minimal=True)
+        serials = [self.container("L%d" % i, "key%d" % i, "42%02d" % i) for i in range(1, 5)]
+        pid = self.start()
+
+        def listed(i, in_minimal):
+            """Whether the file lists token i's container among those to import
+            (a line written before the import itself)."""
+            return INFO + "\t * " + qualified("L%d" % i, "key%d" % i) in self.entries(minimal=in_minimal)
+
+        self.hold(full)
+        self.insert("L1")
+        self.wait_for_store(serials[:1])
+        self.assertEqual((False, True), (listed(1, False), listed(1, True)))
+
+        self.release(full)
+        self.hold(minimal)
+        self.insert("L2")
+        self.wait_for_store(serials[:2])
+        self.assertEqual((True, False), (listed(2, False), listed(2, True)))
+
+        # Both held: nothing can be logged, and the job is still done.
+        self.hold(full)
+        sizes = (full.stat().st_size, minimal.stat().st_size)
+        self.insert("L3")
+        self.wait_for_store(serials[:3])
+        self.assertEqual(sizes, (full.stat().st_size, minimal.stat().st_size))
+
+        self.release(full)
+        self.release(minimal)
+        self.insert("L4")
+        self.wait_for_store(serials)
+        self.assertEqual((False, False), (listed(3, False), listed(3, True)))
+        self.assertEqual((True, True), (listed(4, False), listed(4, True)))
+        self.assertStoreHolds(serials, exactly=True)
+        self.assertAgentRunning(pid)
+
+    def test_a_held_settings_file_keeps_the_values_in_force_until_it_is_free(self):
+        path = settings.settings_path(self.ws)
+        settings.write(self.ws, clean_storage=0)
+        self.hold(path)
+        kept = self.container("H1", "kept", "4301")
+        self.insert("H1")
+        pid = self.start()
+        # Unreadable at start-up: said once, with the defaults in force.
+        entries = self.entries()
+        self.assertInOrder([
+            INFO + "initial settings read: [mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0]",
+            ERROR + "settings read status { ERROR, code=301 }"], entries)
+        self.wait_for_store([kept])
+
+        self.release(path)
+        self.wait_for_entry(changed_line(clean_storage=0))
+
+        # Held again, with new contents it cannot read: clean_storage 0
+        # stays, so the carrier's removal cleans nothing.
+        self.hold(path)
+        path.write_bytes(b"[properties]\r\nclean_storage = 1\r\nmark_default = 1\r\n")
+        self.remove("H1")
+        self.wait_for_entry(INFO + "configuration changed: cards_count=0, tokens_count=0")
+        self.wait_for_entry("no new containers found")
+        self.assertStoreHolds([kept], exactly=True)
+
+        self.release(path)
+        self.wait_for_entry(changed_line(mark_default=1))
+        self.assertEqual(1, sum(e.startswith(ERROR + "settings read status") for e in self.entries()))
+        self.assertAgentRunning(pid)
+
+
+class DiskFull(FaultScenario):
+    """c:\\nivra on a tiny tmpfs that is then filled up: every log write
+    fails with ENOSPC (ERROR_DISK_FULL in the agent)."""
+    SIZE = "256k"
+
+    def setUp(self):
+        super().setUp()
+        self.ws.nivra.mkdir(parents=True, exist_ok=True)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + self.SIZE, "tmpfs", str(self.ws.nivra)],
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if mounted.returncode != 0:
+            self.skipTest("cannot mount a tmpfs here: %s" % mounted.stdout.decode(errors="replace").strip())
+        self.addCleanup(self.unmount)
+
+    def unmount(self):
+        agent.stop_all(self.ws)
+        if subprocess.run(["umount", str(self.ws.nivra)], stderr=subprocess.DEVNULL).returncode != 0:
+            subprocess.run(["umount", "-l", str(self.ws.nivra)], stderr=subprocess.DEVNULL)
+
+    def fill(self):
+        filler = self.ws.nivra / "filler.bin"
+        with open(filler, "wb", buffering=0) as f:
+            try:
+                while True:
+                    f.write(b"\0" * 4096)
+            except OSError as e:
+                self.assertEqual(errno.ENOSPC, e.errno)
+        return filler
+
+    def test_a_full_disk_drops_log_lines_and_the_job_goes_on(self):
+        settings.write(self.ws, mark_default=1)
+        first = self.container("Q1", "key1", "4401")
+        second = self.container("Q2", "key2", "4402")
+        self.insert("Q1")
+        # Full before the first line, so not even the tail of a block is left.
+        filler = self.fill()
+        pid = self.start_agent(quick=True)
+        self.wait_for_store([first])
+        logs = [agent.log_path(self.ws), agent.log_path(self.ws, minimal=True)]
+        self.assertEqual([0, 0], [p.stat().st_size if p.exists() else 0 for p in logs])
+        # The settings were still read: the container was marked default.
+        self.assertEqual([qualified("Q1", "key1")], provider.marks(self.ws))
+
+        # Space again: the log goes on, from the next line.
+        os.unlink(filler)
+        self.insert("Q2")
+        self.wait_for_store([first, second])
+        self.wait_for_entry(faults.IMPORTED)
+        self.wait_for_entry(faults.IMPORTED, minimal=True)
+        self.assertNotIn(INFO + "daemon starts", self.entries())
+        self.assertIn(INFO + "\t * " + qualified("Q2", "key2"), self.entries())
+        self.assertStoreHolds([first, second], exactly=True)
+        self.assertAgentRunning(pid)
+
+
+if __name__ == "__main__":
+    faults.main()
