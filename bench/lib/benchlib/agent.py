@@ -128,17 +128,19 @@ def _stop_server(ws):
 def _prepare_server(ws, faketime, display):
     """A persistent wineserver for the agent. For a display or a faked clock
     the running server is stopped first, with every program of the prefix,
-    and a new one started with the agent's environment; returns the
-    environment additions for the agent."""
-    if not faketime and not display:
-        ws.ensure_server()
-        return None
+    and a new one started with the agent's environment (unless it was
+    started for the same display already); returns the environment additions
+    for the agent."""
     clock = faked_clock(faketime) if faketime else None
+    mark = ws.bench_dir / SERVER_MARK
+    wanted = "".join(line + "\n" for line in (["display " + ws.env(True).get("DISPLAY", "")] if display else []) +
+                     (["faketime " + faketime] if faketime else []))
+    if not wanted or (not faketime and mark.is_file() and mark.read_text() == wanted):
+        ws.ensure_server()
+        return clock
     _stop_server(ws)
     ws.bench_dir.mkdir(parents=True, exist_ok=True)
-    (ws.bench_dir / SERVER_MARK).write_text("".join(
-        line + "\n" for line in (["display " + ws.env(True).get("DISPLAY", "")] if display else []) +
-        (["faketime " + faketime] if faketime else [])))
+    mark.write_text(wanted)
     env = ws.env(display, clock)
     for command in ([WINESERVER, "-p"], [WINE64, "cmd", "/c", "exit"]):
         subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
