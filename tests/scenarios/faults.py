@@ -5,8 +5,10 @@ carriers that are inserted.
 FaultScenario sets the bench up through benchlib directly (certificates,
 containers and settings are plain files; only tokens and the store need a
 Windows program), which keeps each scenario short on a busy machine."""
+import datetime
 import hashlib
 import shutil
+import struct
 import tempfile
 import time
 from pathlib import Path
@@ -50,6 +52,27 @@ class FaultScenario(ScenarioTest):
             data = self.certificate(serial, cn, **dates)
         provider.add_container(self.ws, name, "token:" + token, data or b"", keys)
         return serial.upper() if serial else None
+
+    def fill_store(self, count, cn="Посторонний %04d"):
+        """count certificates without a key link in the user's "My" store,
+        written where crypt32 keeps them (HKCU\\...\\SystemCertificates\\My,
+        a serialized element per thumbprint) in one regedit run instead of a
+        program per certificate; returns their serials as the store lists
+        them (70 followed by the index in four hex digits)."""
+        now = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0, tzinfo=None)
+        lines, serials = [], []
+        for i in range(count):
+            serial = bytes([0x70, i >> 8, i & 0xFF])
+            der = certs.certificate(cn % i, "Чужой УЦ", serial, now - datetime.timedelta(days=1),
+                                    now + datetime.timedelta(days=365))
+            thumbprint = hashlib.sha1(der).digest()
+            # Properties: SHA-1 hash (3), then the certificate itself (32).
+            blob = struct.pack("<III", 3, 1, 20) + thumbprint + struct.pack("<III", 32, 1, len(der)) + der
+            lines += ["[HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\My\\Certificates\\%s]"
+                      % thumbprint.hex().upper(), '"Blob"=hex:' + ",".join("%02x" % b for b in blob), ""]
+            serials.append(serial.hex().upper())
+        self.ws.reg_import(lines)
+        return serials
 
     def insert(self, *token_ids):
         for token_id in token_ids:
