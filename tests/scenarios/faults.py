@@ -98,10 +98,10 @@ class FaultScenario(ScenarioTest):
         if pid is not None:
             self.assertEqual([pid], running)
 
-    def wait_for_count(self, text, count, timeout=60):
+    def wait_for_count(self, text, count, timeout=60, interval=0.2):
         """Waits until count log lines contain text; returns those lines."""
         found = wait_until(lambda: self._containing(text) if len(self._containing(text)) >= count else None,
-                           timeout, interval=0.2)
+                           timeout, interval)
         if not found:
             self.fail("fewer than %d log lines with %r within %ss; log:\n%s" % (count, text, timeout, self.tail()))
         return found
