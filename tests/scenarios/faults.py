@@ -16,7 +16,7 @@ from pathlib import Path
 import harness
 from harness import STAMP, ScenarioTest, wait_until
 
-from benchlib import agent, certs, provider, settings, store, tokens
+from benchlib import agent, certs, provider, store, tokens
 
 INFO, WARNING, ERROR, DEBUG = "[  INFO   ]: ", "[ WARNING ]: ", "[  ERROR  ]: ", "[  DEBUG  ]: "
 IMPORTED = INFO + "certificate imported successfully"
@@ -82,9 +82,6 @@ class FaultScenario(ScenarioTest):
         for token_id in token_ids:
             tokens.remove_device(self.ws, "token", token_id)
 
-    def settings(self, **values):
-        settings.write(self.ws, **values)
-
     # --- agent ------------------------------------------------------------
     def start(self, quick=True, **kwargs):
         pid = self.start_agent(quick=quick, **kwargs)
@@ -128,8 +125,12 @@ class FaultScenario(ScenarioTest):
     def wait_for_store(self, serials, timeout=60):
         """Waits until the store holds every serial; returns the store."""
         wanted = set(serials)
-        found = wait_until(lambda: (lambda now: now if wanted <= {c.serial for c in now} else None)(
-            store.list_certificates(self.ws)), timeout, interval=0.5)
+
+        def holding_all():
+            now = store.list_certificates(self.ws)
+            return now if wanted <= {c.serial for c in now} else None
+
+        found = wait_until(holding_all, timeout, interval=0.5)
         if not found:
             self.fail("the store lacks %s after %ss: %s; log:\n%s" % (
                 sorted(wanted - set(self.store_serials())), timeout, self.store_serials(), self.tail()))

@@ -51,8 +51,8 @@ class ProviderFaults(FaultScenario):
         self.assertEqual(1, sum(e.startswith(ERROR + "CryptGetProvParam(PP_ENUMCONTAINERS) error, code: 0x80090020")
                                 for e in entries))
         self.assertIn(WARNING + "waiting  3.0 seconds and retrying <1/100> enumerate containers...", entries)
-        self.assertInOrder([INFO + " === found 1 container(s) to import: ===", INFO + "\t * " + qualified("W2", "third")],
-                           entries)
+        self.assertInOrder([INFO + " === found 1 container(s) to import: ===",
+                            INFO + "\t * " + qualified("W2", "third")], entries)
         self.assertEqual([], [e for e in entries if e.startswith(INFO + "\t * ") and "Token" not in e],
                          "the cleaning deleted a certificate")
         self.assertStoreHolds([first, second, third], exactly=True)
