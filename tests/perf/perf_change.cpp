@@ -165,6 +165,7 @@ int run_change(const Options& options)
     const std::vector<int> counts = options.numbers("counts", {1, 10, 100});
     const int reps = options.number("reps", 3);
     pauses_off();
+    const StandinProviderKept provider_kept;
     const perf_store::Snapshot store = perf_store::Snapshot::take();
     int failures = 0;
     {
@@ -192,6 +193,7 @@ int run_cleaning(const Options& options)
 {
     const std::vector<int> counts = options.numbers("counts", {10, 100, 1000});
     const int reps = options.number("reps", 3);
+    const StandinProviderKept provider_kept;
     const perf_store::Snapshot store = perf_store::Snapshot::take();
     std::vector<std::string> list;
     crypt_utils::enum_containers(list);

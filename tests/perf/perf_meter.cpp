@@ -164,6 +164,11 @@ Reading read_meter()
     return reading;
 }
 
+double wall_clock_ms()
+{
+    return wall_ms();
+}
+
 Cost cost_since(const Reading& start, int count)
 {
     const Reading now = read_meter();

@@ -25,6 +25,9 @@ struct Cost {
     double cpu_ms;  // this process + the wineserver
 };
 
+// Wall clock alone, for loops that must not pay for reading the CPU times.
+double wall_clock_ms();
+
 // From start to now, divided by count.
 Cost cost_since(const Reading& start, int count = 1);
 

@@ -63,16 +63,29 @@ void paired_block(PollingState& state, int rounds, int turns)
 }
 
 // The parts one by one, the agent's next to the floor's.
-void parts_block(PollingState& state, int count)
+void parts_block(PollingState& state)
 {
-    measure("quiet.part.lock", count, lock_part);
-    measure("floor.part.lock", count, floor_calls::mutexes);
-    measure("quiet.part.settings", count, [] { read_settings("Keyhaven.ini"); });
-    measure("floor.part.settings", count, floor_calls::settings_file);
-    measure("quiet.part.cards", count, [&] { state.census.count_cards(); });
-    measure("floor.part.cards", count, floor_calls::readers);
-    measure("quiet.part.tokens", count, [&] { state.census.count_tokens(); });
-    measure("floor.part.tokens", count, floor_calls::usb_walk);
+    const double span_ms = 100;
+    measure_for("quiet.part.lock", span_ms, lock_part);
+    measure_for("floor.part.lock", span_ms, floor_calls::mutexes);
+    measure_for("quiet.part.settings", span_ms, [] { read_settings("Keyhaven.ini"); });
+    measure_for("floor.part.settings", span_ms, floor_calls::settings_file);
+    measure_for("quiet.part.cards", span_ms, [&] { state.census.count_cards(); });
+    measure_for("floor.part.cards", span_ms, floor_calls::readers);
+    measure_for("quiet.part.tokens", span_ms, [&] { state.census.count_tokens(); });
+    measure_for("floor.part.tokens", span_ms, floor_calls::usb_walk);
+}
+
+// Where the USB walk's CPU goes: this process or the wineserver.
+void walk_split()
+{
+    const Reading start = read_meter();
+    const int nodes = floor_calls::usb_walk();
+    const Reading end = read_meter();
+    if (nodes <= 0)
+        return;
+    sample("floor.walk_per_node.process_cpu_ms", (end.process_cpu_ms - start.process_cpu_ms) / nodes);
+    sample("floor.walk_per_node.server_cpu_ms", (end.server_cpu_ms - start.server_cpu_ms) / nodes);
 }
 
 }  // namespace
@@ -93,7 +106,8 @@ int run_quiet(const Options& options)
     const long long log_before = log_size();
     for (int block = 0; block < blocks; ++block) {
         paired_block(state, rounds, turns);
-        parts_block(state, turns);
+        parts_block(state);
+        walk_split();
     }
     if (log_size() != log_before) {
         note("the log grew during the quiet turns: they were not quiet");

@@ -3,14 +3,10 @@
 // and after all of them. Without a display every warning box returns at
 // once, so its thread ends.
 //
-// advapi32 loads the provider DLL for a process's first context and unloads
-// it with its last, and the bench's stand-in provider (a MinGW DLL with its
-// own static run-time) leaves two handles and some memory behind on each
-// unload. That is test equipment, not the agent: its cost per load is
-// measured first, and then the DLL is kept loaded for the run, so what
-// grows afterwards is the agent's own. The stand-ins' open contexts, keys
-// and PC/SC handles are sampled as well: anything the agent forgot to
-// release would show there.
+// The stand-in provider's cost per DLL load is measured first; then it is
+// kept loaded (see StandinProviderKept), so what grows afterwards is the
+// agent's own. The stand-ins' open contexts, keys and PC/SC handles are
+// sampled as well: anything the agent forgot to release would show there.
 #include "perf/perf_modes.h"
 #include "perf/perf_store.h"
 #include "perf/perf_turns.h"
@@ -32,7 +28,6 @@ namespace {
 const char steady_token[] = "PERFSTEADY";
 const char steady_container[] = "perf-steady";
 const char steady_subject[] = "Perf Steady Expiring";
-const char standin_provider_dll[] = "bench_gost_csp.dll";
 
 long long seconds_to_new_year()
 {
@@ -118,7 +113,7 @@ int run_steady(const Options& options)
     const long warnings_before = warnings_about_steady_certificate();
 
     standin_cost_per_load();
-    const HMODULE pinned = LoadLibraryA(standin_provider_dll);
+    const StandinProviderKept provider_kept;
     PollingState state;
     settle(state);
     bool inserted = false;
@@ -142,8 +137,6 @@ int run_steady(const Options& options)
     if (inserted)
         bench_carriers::remove_token(steady_token);
     bench_provider::remove_container(steady_container);
-    if (pinned)
-        FreeLibrary(pinned);
     return store.put_back() ? 0 : 1;
 }
 

@@ -32,6 +32,18 @@ void settle(PollingState& state)
     }
 }
 
+StandinProviderKept::StandinProviderKept() : module_(LoadLibraryA("bench_gost_csp.dll"))
+{
+    if (!module_)
+        note("the stand-in provider DLL could not be kept loaded");
+}
+
+StandinProviderKept::~StandinProviderKept()
+{
+    if (module_)
+        FreeLibrary(static_cast<HMODULE>(module_));
+}
+
 long long log_size()
 {
     const std::time_t now = std::time(nullptr);

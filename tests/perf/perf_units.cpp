@@ -15,7 +15,8 @@ namespace perf {
 
 int run_units(const Options& options)
 {
-    const int count = options.number("count", 50);
+    const int count = options.number("count", 10);
+    const int reps = options.number("reps", 5);
     std::vector<std::string> containers;
     crypt_utils::enum_containers(containers);
     if (containers.empty()) {
@@ -24,24 +25,34 @@ int run_units(const Options& options)
     }
     const std::string& container = containers.front();
     sample("units.store_certificates", perf_store::count());
-    measure("units.data_directory", count, [] { data_directory(); });
-    measure("units.log_debug", count, [] { log_write(DEBUG, "bench_perf: a debug line"); });
-    measure("units.log_info", count, [] { log_write(INFO, "bench_perf: an info line"); });
-    measure("units.store_open", count, [] {
-        HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
-        if (store)
-            CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
-    });
-    measure("units.provider_acquire", count, [&] {
-        HCRYPTPROV provider = 0;
-        if (CryptAcquireContextA(&provider, container.c_str(), nullptr, 75, CRYPT_SILENT))
-            CryptReleaseContext(provider, 0);
-    });
-    measure("units.get_cert_context", count, [&] {
-        if (PCCERT_CONTEXT certificate = crypt_utils::get_cert_context(container))
-            CertFreeCertificateContext(certificate);
-    });
-    measure("units.import_known", count, [&] { crypt_utils::import_if_not_exists(container); });
+    for (int rep = 0; rep < reps; ++rep) {
+        measure("units.data_directory", count, [] { data_directory(); });
+        measure("units.log_debug", count, [] { log_write(DEBUG, "bench_perf: a debug line"); });
+        measure("units.log_info", count, [] { log_write(INFO, "bench_perf: an info line"); });
+        measure("units.store_open", count, [] {
+            HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+            if (store)
+                CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
+        });
+        measure("units.provider_acquire", count, [&] {
+            HCRYPTPROV provider = 0;
+            if (CryptAcquireContextA(&provider, container.c_str(), nullptr, 75, CRYPT_SILENT))
+                CryptReleaseContext(provider, 0);
+        });
+        {
+            const StandinProviderKept provider_kept;
+            measure("units.provider_acquire_kept_loaded", count, [&] {
+                HCRYPTPROV provider = 0;
+                if (CryptAcquireContextA(&provider, container.c_str(), nullptr, 75, CRYPT_SILENT))
+                    CryptReleaseContext(provider, 0);
+            });
+        }
+        measure("units.get_cert_context", count, [&] {
+            if (PCCERT_CONTEXT certificate = crypt_utils::get_cert_context(container))
+                CertFreeCertificateContext(certificate);
+        });
+        measure("units.import_known", count, [&] { crypt_utils::import_if_not_exists(container); });
+    }
     return 0;
 }
 

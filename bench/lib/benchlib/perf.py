@@ -60,6 +60,15 @@ def layout_name(small):
     return "%s %d" % ("small" if small else "reference", LAYOUT_VERSION)
 
 
+def reset(ws):
+    """After "reset" the workstation no longer has the reference layout."""
+    forget_layout(ws)
+
+
+def forget_layout(ws):
+    (ws.bench_dir / LAYOUT_FILE).unlink(missing_ok=True)
+
+
 def layout_of(ws):
     """The layout a workstation was made with, or None."""
     path = ws.bench_dir / LAYOUT_FILE
