@@ -11,7 +11,7 @@ namespace crypt_utils {
 constexpr DWORD certificate_encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // The exchange key, or else the signature key. Returns the key spec found,
-// or 0 after logging "CryptGetUserKey(2)" (the last spec tried).
+// or 0 after logging "CryptGetUserKey(2)" (the last key spec tried).
 DWORD get_user_key(CallTrace& trace, HCRYPTPROV provider, KeyHandle& key);
 
 // Reads the DER certificate of key into cert_buffer (size call, then data

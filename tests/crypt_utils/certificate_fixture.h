@@ -36,12 +36,12 @@ protected:
     static std::string certificate(const std::string& serial, const std::string& subject_cn,
                                    const std::string& issuer_cn = "Keyhaven Test CA", long long days_left = 400)
     {
-        bench_provider::CertificateSpec spec;
-        spec.serial = serial;
-        spec.subject_cn = subject_cn;
-        spec.issuer_cn = issuer_cn;
-        spec.not_after = bench_provider::utc_from_now(days_left * 86400);
-        return bench_provider::make_certificate(spec);
+        bench_provider::CertificateSpec wanted;
+        wanted.serial = serial;
+        wanted.subject_cn = subject_cn;
+        wanted.issuer_cn = issuer_cn;
+        wanted.not_after = bench_provider::utc_from_now(days_left * 86400);
+        return bench_provider::make_certificate(wanted);
     }
 
     // A container on the test token holding that certificate; returns the

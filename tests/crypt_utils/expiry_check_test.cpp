@@ -25,10 +25,10 @@ PCCERT_CONTEXT context_of(const std::string& der)
 
 PCCERT_CONTEXT certificate_ending_in(long long seconds, const std::string& cn = "Subject")
 {
-    bench_provider::CertificateSpec spec;
-    spec.subject_cn = cn;
-    spec.not_after = bench_provider::utc_from_now(seconds);
-    return context_of(bench_provider::make_certificate(spec));
+    bench_provider::CertificateSpec wanted;
+    wanted.subject_cn = cn;
+    wanted.not_after = bench_provider::utc_from_now(seconds);
+    return context_of(bench_provider::make_certificate(wanted));
 }
 
 // The messages of the minimal log file, as logged. A warning text spans
@@ -92,10 +92,10 @@ protected:
 TEST_F(ExpiryCheck, ExpiredOrNotYetValidWarnsAtErrorAndVetoes)
 {
     PCCERT_CONTEXT expired = certificate_ending_in(-60, "Old");
-    bench_provider::CertificateSpec spec;
-    spec.subject_cn = "Early";
-    spec.not_before = bench_provider::utc_from_now(3600);
-    PCCERT_CONTEXT early = context_of(bench_provider::make_certificate(spec));
+    bench_provider::CertificateSpec wanted;
+    wanted.subject_cn = "Early";
+    wanted.not_before = bench_provider::utc_from_now(3600);
+    PCCERT_CONTEXT early = context_of(bench_provider::make_certificate(wanted));
 
     EXPECT_TRUE(crypt_utils::check_cert_expiration(expired));
     EXPECT_TRUE(crypt_utils::check_cert_expiration(early));

@@ -244,10 +244,10 @@ TEST_F(StandInProvider, UserKeysFollowTheKeySpecsAndCarryTheCertificate)
                           Case{"none", false, false}}) {
         HCRYPTPROV prov = 0;
         ASSERT_EQ(0u, acquire(prov, c.name, CRYPT_SILENT));
-        for (DWORD spec : {DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
-            const bool wanted = spec == AT_KEYEXCHANGE ? c.exchange : c.signature;
+        for (DWORD key_spec : {DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
+            const bool wanted = key_spec == AT_KEYEXCHANGE ? c.exchange : c.signature;
             HCRYPTKEY key = 0;
-            EXPECT_EQ(wanted, CryptGetUserKey(prov, spec, &key) != FALSE) << c.name << " spec " << spec;
+            EXPECT_EQ(wanted, CryptGetUserKey(prov, key_spec, &key) != FALSE) << c.name << " key spec " << key_spec;
             if (!wanted) {
                 EXPECT_EQ(static_cast<DWORD>(NTE_NO_KEY), GetLastError());
                 continue;
@@ -407,13 +407,13 @@ SYSTEMTIME system_time(const FILETIME& when)
 
 TEST(TestCertificates, Crypt32ReadsWhatWasAskedFor)
 {
-    bench_provider::CertificateSpec spec;
-    spec.serial = "000A1B2C";
-    spec.subject_cn = "Иванов Иван Иванович";
-    spec.issuer_cn = "Тестовый УЦ";
-    spec.not_before = {2024, 2, 29, 23, 59, 58};
-    spec.not_after = {2051, 1, 2, 3, 4, 5};  // after 2049: GeneralizedTime
-    const std::string der = bench_provider::make_certificate(spec);
+    bench_provider::CertificateSpec wanted;
+    wanted.serial = "000A1B2C";
+    wanted.subject_cn = "Иванов Иван Иванович";
+    wanted.issuer_cn = "Тестовый УЦ";
+    wanted.not_before = {2024, 2, 29, 23, 59, 58};
+    wanted.not_after = {2051, 1, 2, 3, 4, 5};  // after 2049: GeneralizedTime
+    const std::string der = bench_provider::make_certificate(wanted);
     PCCERT_CONTEXT certificate = CertCreateCertificateContext(
         X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
     ASSERT_NE(nullptr, certificate) << std::hex << GetLastError();
@@ -436,10 +436,10 @@ TEST(TestCertificates, Crypt32ReadsWhatWasAskedFor)
 
 TEST(TestCertificates, SubjectWithoutCommonNameAndHighSerialByte)
 {
-    bench_provider::CertificateSpec spec;
-    spec.with_cn = false;
-    spec.serial = "FF";
-    const std::string der = bench_provider::make_certificate(spec);
+    bench_provider::CertificateSpec wanted;
+    wanted.with_cn = false;
+    wanted.serial = "FF";
+    const std::string der = bench_provider::make_certificate(wanted);
     PCCERT_CONTEXT certificate = CertCreateCertificateContext(
         X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
     ASSERT_NE(nullptr, certificate);

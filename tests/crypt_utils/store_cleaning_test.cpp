@@ -73,10 +73,10 @@ TEST_F(StoreCleaning, ContainersWhoseCertificateCannotBeReadProtectNothing)
 
 TEST_F(StoreCleaning, CertificateWithoutCommonNameIsDeletedWithAnEmptyName)
 {
-    bench_provider::CertificateSpec spec;
-    spec.serial = "31";
-    spec.with_cn = false;
-    ASSERT_TRUE(personal_store::add(bench_provider::make_certificate(spec)));
+    bench_provider::CertificateSpec wanted;
+    wanted.serial = "31";
+    wanted.with_cn = false;
+    ASSERT_TRUE(personal_store::add(bench_provider::make_certificate(wanted)));
     crypt_utils::clean_local_storage({});
     EXPECT_THAT(cleaning_lines(), ElementsAre(info + " === cleaning [MY] storage: ===", info + "\t * ",
                                               info + " === end of clean ==="));

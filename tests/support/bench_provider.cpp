@@ -230,12 +230,12 @@ UtcTime utc_from_now(long long seconds)
     return UtcTime{moved.wYear, moved.wMonth, moved.wDay, moved.wHour, moved.wMinute, moved.wSecond};
 }
 
-std::string make_certificate(const CertificateSpec& spec)
+std::string make_certificate(const CertificateSpec& wanted)
 {
     const std::vector<unsigned long> common_name = {2, 5, 4, 3};
     const std::vector<unsigned long> organization = {2, 5, 4, 10};
     std::string serial;
-    bench::from_hex(spec.serial.size() % 2 ? "0" + spec.serial : spec.serial, serial);
+    bench::from_hex(wanted.serial.size() % 2 ? "0" + wanted.serial : wanted.serial, serial);
 
     // GOST R 34.11-94 with GOST R 34.10-2001; a GOST R 34.10-2001 key, parameter set A.
     const std::string algorithm = sequence(oid({1, 2, 643, 2, 2, 3}));
@@ -249,9 +249,9 @@ std::string make_certificate(const CertificateSpec& spec)
         sequence(oid({2, 5, 29, 15}) + tlv(0x01, "\xff") + tlv(0x04, tlv(0x03, std::string("\x05\xe0", 2))));
 
     const std::string tbs = sequence(
-        tlv(0xA0, integer(std::string(1, '\x02'))) + integer(serial) + algorithm + name(common_name, spec.issuer_cn) +
-        sequence(time_value(spec.not_before) + time_value(spec.not_after)) +
-        (spec.with_cn ? name(common_name, spec.subject_cn) : name(organization, "Keyhaven Bench")) + public_key +
+        tlv(0xA0, integer(std::string(1, '\x02'))) + integer(serial) + algorithm + name(common_name, wanted.issuer_cn) +
+        sequence(time_value(wanted.not_before) + time_value(wanted.not_after)) +
+        (wanted.with_cn ? name(common_name, wanted.subject_cn) : name(organization, "Keyhaven Bench")) + public_key +
         tlv(0xA3, sequence(key_usage)));
     return sequence(tbs + algorithm + tlv(0x03, std::string(1, '\0') + std::string(64, '\x5A')));
 }

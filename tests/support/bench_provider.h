@@ -71,6 +71,6 @@ struct CertificateSpec {
 
 // An X.509 v3 DER certificate crypt32 accepts; names as UTF8String (the
 // common names are given in UTF-8). Key and signature are filler bytes.
-std::string make_certificate(const CertificateSpec& spec);
+std::string make_certificate(const CertificateSpec& wanted);
 
 }  // namespace bench_provider
