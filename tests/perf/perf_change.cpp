@@ -40,11 +40,11 @@ std::string numbered(const char* format, int a, int b = 0)
 
 std::string certificate(const std::string& serial, const std::string& subject, const std::string& issuer)
 {
-    bench_provider::CertificateSpec spec;
-    spec.serial = serial;
-    spec.subject_cn = subject;
-    spec.issuer_cn = issuer;
-    return bench_provider::make_certificate(spec);
+    bench_provider::CertificateSpec wanted;
+    wanted.serial = serial;
+    wanted.subject_cn = subject;
+    wanted.issuer_cn = issuer;
+    return bench_provider::make_certificate(wanted);
 }
 
 // The settings file as it was, put back when the measurement ends.

@@ -46,11 +46,11 @@ std::string fresh_certificate(int insertion)
     char serial[32], subject[32];
     std::snprintf(serial, sizeof serial, "7D%08lX%02X", static_cast<unsigned long>(std::time(nullptr)), insertion);
     std::snprintf(subject, sizeof subject, "Perf Latency %02d", insertion);
-    bench_provider::CertificateSpec spec;
-    spec.serial = serial;
-    spec.subject_cn = subject;
-    spec.issuer_cn = "Keyhaven Perf CA";
-    return bench_provider::make_certificate(spec);
+    bench_provider::CertificateSpec wanted;
+    wanted.serial = serial;
+    wanted.subject_cn = subject;
+    wanted.issuer_cn = "Keyhaven Perf CA";
+    return bench_provider::make_certificate(wanted);
 }
 
 // Milliseconds from the token's arrival to its certificate in the store,

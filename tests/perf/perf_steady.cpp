@@ -50,18 +50,18 @@ long long seconds_to_new_year()
 // about, also never imported) takes its place.
 std::string expiring_certificate()
 {
-    bench_provider::CertificateSpec spec;
-    spec.serial = "7B0001";
-    spec.subject_cn = steady_subject;
-    spec.issuer_cn = "Keyhaven Perf CA";
+    bench_provider::CertificateSpec wanted;
+    wanted.serial = "7B0001";
+    wanted.subject_cn = steady_subject;
+    wanted.issuer_cn = "Keyhaven Perf CA";
     const long long left = std::min(10LL * 86400, seconds_to_new_year() - 7200);
     if (left > 3600) {
-        spec.not_after = bench_provider::utc_from_now(left);
+        wanted.not_after = bench_provider::utc_from_now(left);
     } else {
-        spec.not_before = bench_provider::utc_from_now(-2 * 86400);
-        spec.not_after = bench_provider::utc_from_now(-86400);
+        wanted.not_before = bench_provider::utc_from_now(-2 * 86400);
+        wanted.not_after = bench_provider::utc_from_now(-86400);
     }
-    return bench_provider::make_certificate(spec);
+    return bench_provider::make_certificate(wanted);
 }
 
 void checkpoint(int turn)

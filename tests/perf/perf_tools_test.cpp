@@ -178,10 +178,10 @@ protected:
 
     static std::string certificate(const std::string& serial, const std::string& subject)
     {
-        bench_provider::CertificateSpec spec;
-        spec.serial = serial;
-        spec.subject_cn = subject;
-        return bench_provider::make_certificate(spec);
+        bench_provider::CertificateSpec wanted;
+        wanted.serial = serial;
+        wanted.subject_cn = subject;
+        return bench_provider::make_certificate(wanted);
     }
 
     // Adds it with a key link, the way an import leaves a certificate.
