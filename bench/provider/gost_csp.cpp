@@ -385,6 +385,21 @@ BOOL not_implemented()
 
 extern "C" {
 
+// advapi32 unloads a provider whenever its last context goes and loads it
+// again for the next one. This DLL carries static MinGW run-times, which leak
+// a TLS slot and some memory at every unload: after about a thousand carrier
+// changes the agent's process would run out of TLS slots. A real provider
+// stays loaded; so does this one (its state lives in files anyway).
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        HMODULE self = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCSTR>(&DllMain), &self);
+    }
+    return TRUE;
+}
+
 BOOL WINAPI CPAcquireContext(HCRYPTPROV* handle, LPCSTR container, DWORD flags, ProviderVTable*)
 {
     const std::string name = container ? container : "";

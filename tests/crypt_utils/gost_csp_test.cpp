@@ -87,6 +87,16 @@ protected:
     }
 };
 
+// Loaded and unloaded with every first and last context, the DLL's static
+// run-times would leak a TLS slot each time until a long-running agent fails.
+TEST_F(StandInProvider, StaysLoadedOnceTheLastContextIsGone)
+{
+    HCRYPTPROV prov = 0;
+    ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, nullptr, 75, CRYPT_VERIFYCONTEXT));
+    EXPECT_TRUE(CryptReleaseContext(prov, 0));
+    EXPECT_NE(nullptr, GetModuleHandleA("bench_gost_csp.dll"));
+}
+
 TEST_F(StandInProvider, TokenContainerIsThereExactlyWhileItsTokenIsPluggedIn)
 {
     bench_provider::add_container("alpha", "token:0001");
