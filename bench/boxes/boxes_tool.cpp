@@ -13,38 +13,15 @@
 
 #include <windows.h>
 
+#include "bench_text.h"
+
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
 const int message_text_id = 0xFFFF;  // the message box's static text control
-
-std::string utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
-    return out;
-}
-
-std::string hex(const std::string& text)
-{
-    if (text.empty())
-        return "-";
-    std::string out;
-    char pair[3];
-    for (unsigned char c : text) {
-        std::snprintf(pair, sizeof pair, "%02X", c);
-        out += pair;
-    }
-    return out;
-}
 
 // WM_GETTEXT reads a control of another process too (GetWindowText would
 // not), and the time-out keeps a hung program from hanging the bench.
@@ -112,8 +89,8 @@ int list_boxes()
         const DWORD thread = GetWindowThreadProcessId(box, &process);
         const BoxParts parts = parts_of(box);
         std::printf("box\t%p\t%lu\t%lu\t%s\t%s\t%s\n", static_cast<void*>(box), process, thread,
-                    hex(utf8(window_text(box))).c_str(), hex(utf8(parts.text)).c_str(),
-                    hex(utf8(parts.buttons)).c_str());
+                    bench::hex_or_dash(bench::utf8(window_text(box))).c_str(), bench::hex_or_dash(bench::utf8(parts.text)).c_str(),
+                    bench::hex_or_dash(bench::utf8(parts.buttons)).c_str());
     }
     return 0;
 }

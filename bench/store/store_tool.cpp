@@ -22,9 +22,11 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "bench_files.h"
+#include "bench_text.h"
+
 #include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -34,65 +36,13 @@ namespace {
 
 const DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-std::string utf8(const wchar_t* text)
-{
-    if (!text || !*text)
-        return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
-    out.resize(std::strlen(out.c_str()));
-    return out;
-}
-
-std::string hex(const BYTE* bytes, DWORD size, bool reversed = false)
-{
-    std::string out;
-    char pair[3];
-    for (DWORD i = 0; i < size; ++i) {
-        std::snprintf(pair, sizeof pair, "%02X", bytes[reversed ? size - 1 - i : i]);
-        out += pair;
-    }
-    return out;
-}
-
-std::string hex(const std::string& text)
-{
-    return text.empty() ? std::string("-") : hex(reinterpret_cast<const BYTE*>(text.data()),
-                                                  static_cast<DWORD>(text.size()));
-}
-
-// Serial numbers are stored least significant byte first.
-std::string serial_of(PCCERT_CONTEXT certificate)
-{
-    const CRYPT_INTEGER_BLOB& serial = certificate->pCertInfo->SerialNumber;
-    return hex(serial.pbData, serial.cbData, true);
-}
-
-std::string common_name(PCCERT_CONTEXT certificate, DWORD which)
-{
-    wchar_t name[1024] = {};
-    CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, which, const_cast<char*>(szOID_COMMON_NAME), name, 1024);
-    return utf8(name);
-}
-
-std::string date(const FILETIME& when)
-{
-    SYSTEMTIME t = {};
-    FileTimeToSystemTime(&when, &t);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                  t.wSecond);
-    return text;
-}
-
 std::string thumbprint(PCCERT_CONTEXT certificate)
 {
     BYTE sha1[20] = {};
     DWORD size = sizeof sha1;
     if (!CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, sha1, &size))
         return "-";
-    return hex(sha1, size);
+    return bench::to_hex(std::string(reinterpret_cast<const char*>(sha1), size));
 }
 
 std::string key_link(PCCERT_CONTEXT certificate)
@@ -104,7 +54,8 @@ std::string key_link(PCCERT_CONTEXT certificate)
     if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
         return "-";
     const CRYPT_KEY_PROV_INFO* link = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
-    return hex(utf8(link->pwszContainerName)) + "\t" + hex(utf8(link->pwszProvName)) + "\t" +
+    return bench::hex_or_dash(bench::utf8(link->pwszContainerName)) + "\t" +
+           bench::hex_or_dash(bench::utf8(link->pwszProvName)) + "\t" +
            std::to_string(link->dwProvType) + "\t" + std::to_string(link->dwKeySpec);
 }
 
@@ -140,10 +91,10 @@ int list(bool system)
         return failed("CertOpenStore");
     PCCERT_CONTEXT certificate = nullptr;
     while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
-        std::printf("cert\t%s\t%s\t%s\t%s\t%s\t%s\n", serial_of(certificate).c_str(),
-                    hex(common_name(certificate, 0)).c_str(),
-                    hex(common_name(certificate, CERT_NAME_ISSUER_FLAG)).c_str(),
-                    date(certificate->pCertInfo->NotAfter).c_str(), thumbprint(certificate).c_str(),
+        std::printf("cert\t%s\t%s\t%s\t%s\t%s\t%s\n", bench::serial_hex(certificate->pCertInfo->SerialNumber).c_str(),
+                    bench::hex_or_dash(bench::common_name(certificate, 0)).c_str(),
+                    bench::hex_or_dash(bench::common_name(certificate, CERT_NAME_ISSUER_FLAG)).c_str(),
+                    bench::iso_date(certificate->pCertInfo->NotAfter).c_str(), thumbprint(certificate).c_str(),
                     key_link(certificate).c_str());
     }
     CertCloseStore(store, 0);
@@ -208,7 +159,7 @@ int remove(const std::string& wanted)
     PCCERT_CONTEXT certificate = nullptr;
     while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
         const std::string thumb = thumbprint(certificate);
-        if (!wanted.empty() && without_leading_zeros(serial_of(certificate)) != wanted)
+        if (!wanted.empty() && without_leading_zeros(bench::serial_hex(certificate->pCertInfo->SerialNumber)) != wanted)
             continue;
         bool seen = false;
         for (const auto& t : refused)

@@ -2,6 +2,8 @@
 
 #include <wincrypt.h>
 
+#include "bench_text.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -23,22 +25,10 @@ std::string common_name(PCCERT_CONTEXT certificate, DWORD flags)
     return name;
 }
 
-std::string serial_of(PCCERT_CONTEXT certificate)
-{
-    const CRYPT_INTEGER_BLOB& serial = certificate->pCertInfo->SerialNumber;
-    std::string hex;
-    for (DWORD i = serial.cbData; i > 0; --i) {  // stored little-endian
-        char byte[3];
-        std::snprintf(byte, sizeof byte, "%02X", serial.pbData[i - 1]);
-        hex += byte;
-    }
-    return hex;
-}
-
 Entry entry_of(PCCERT_CONTEXT certificate)
 {
     Entry entry;
-    entry.serial = serial_of(certificate);
+    entry.serial = bench::serial_hex(certificate->pCertInfo->SerialNumber);
     entry.subject_cn = common_name(certificate, 0);
     entry.issuer_cn = common_name(certificate, CERT_NAME_ISSUER_FLAG);
     DWORD size = 0;
