@@ -25,8 +25,12 @@ class FirstStart(ScenarioTest):
         self.assertEqual(1, sum(e.startswith(INFO + "Crypto-Pro CSP product version: ") for e in entries))
         self.assertEqual(1, sum(e.startswith(INFO + "Crypto-Pro SKZI kernel version: ") and e.endswith(" KC1")
                                 for e in entries))
-        # The minimal file is the full one without its DEBUG lines.
-        self.assertEqual([e for e in entries if not e.startswith("[  DEBUG  ]")], self.entries(minimal=True))
+        # The minimal file is the full one without its DEBUG lines (compared up
+        # to the status line: the agent writes on, the full file first).
+        self.wait_for_entry("settings read status", minimal=True)
+        upto = lambda lines: lines[:next(i for i, e in enumerate(lines) if "settings read status" in e) + 1]
+        self.assertEqual(upto([e for e in entries if not e.startswith("[  DEBUG  ]")]),
+                         upto(self.entries(minimal=True)))
 
     def test_changed_settings_read_as_ok(self):
         self.bench("settings", "write", "clean_storage=0", "mark_default=1")
