@@ -19,13 +19,17 @@ constexpr int rc_already_in_store = 101;
 // The certificate stored with the container's key (exchange key first, then
 // signature key); null on any failure. The caller frees it.
 PCCERT_CONTEXT get_cert_context(const std::string& container);
+// The same, with the routine's rc.
+PCCERT_CONTEXT get_cert_context(const std::string& container, int& rc);
 
 // The subject's common name (OID 2.5.4.3) in the ANSI code page, or "".
 std::string extract_cert_attribute(PCCERT_CONTEXT certificate);
 
 // Deletes from "My" every certificate whose serial number matches none of
 // the certificates of these containers (an empty list empties the store).
-// 0, or the error of opening the store.
+// 0, or the error of opening the store. A container whose certificate read
+// failed without an error code leaves it unknown what that container
+// protects: then nothing is deleted (rc_failed_without_code).
 int clean_local_storage(std::vector<std::string> containers);
 
 // Imports the container's certificate into "My" unless it is there already

@@ -1,7 +1,12 @@
+// The certificate stored with a container's key: reading it for the
+// cleaning (get_cert_context), and importing it into "My" linked to its
+// container (import_if_not_exists, import_certificate). The steps the three
+// share are here too, so the line of an ERROR line is always in this file.
+
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
-#include "crypt_utils/key_certificate.h"
 #include "crypt_utils/owned.h"
+#include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"
 #include "settings/settings.h"
@@ -16,19 +21,44 @@ namespace {
 
 const int wide_name_buffer = 260;
 
+// The exchange key, or else the signature key. Returns the key spec found,
+// or 0 after logging "CryptGetUserKey(2)" (the last key spec tried).
+DWORD get_user_key(CallTrace& trace, HCRYPTPROV provider, KeyHandle& key)
+{
+    if (CryptGetUserKey(provider, AT_KEYEXCHANGE, key.put()))
+        return AT_KEYEXCHANGE;
+    if (trace.ok(__LINE__, CryptGetUserKey(provider, AT_SIGNATURE, key.put()), "CryptGetUserKey(%d)", AT_SIGNATURE))
+        return AT_SIGNATURE;
+    return 0;
+}
+
+// Reads the DER certificate of key into cert_buffer (size call, then data
+// call) and makes certificate from it. size_call names the size call in the
+// ERROR line. False after logging the failing step.
+bool read_key_certificate(CallTrace& trace, HCRYPTKEY key, const char* size_call, Buffer& cert_buffer,
+                          CertContext& certificate)
+{
+    DWORD size = 0;
+    return trace.ok(__LINE__, CryptGetKeyParam(key, kp_certificate, nullptr, &size, 0), "%s", size_call) &&
+           trace.allocated(__LINE__, cert_buffer.allocate(size)) &&
+           trace.ok(__LINE__, CryptGetKeyParam(key, kp_certificate, cert_buffer.data(), &size, 0),
+                    "CryptGetKeyParam(KP_CERTIFICATE)") &&
+           trace.ok(__LINE__, *certificate.put() = CertCreateCertificateContext(certificate_encoding,
+                                                                                cert_buffer.data(), size),
+                    "CertCreateCertificateContext()");
+}
+
 void mark_default_if_asked(CallTrace& trace, HCRYPTPROV provider, const std::string& container)
 {
     if (settings.mark_default != 1) {
         log_write(INFO, "skip putting a default mark according to service settings");
         return;
     }
-    if (CryptSetProvParam(provider, pp_container_default, reinterpret_cast<const BYTE*>(container.c_str()), 0)) {
+    // Only a warning on failure: the import goes on.
+    const BYTE* name = reinterpret_cast<const BYTE*>(container.c_str());
+    if (trace.tolerated(__LINE__, CryptSetProvParam(provider, pp_container_default, name, 0),
+                        "CryptSetProvParam(PP_CONTAINER_DEFAULT)"))
         log_write(INFO, "container was marked as default container");
-        return;
-    }
-    // Only a warning: the import goes on, and this is not the routine's failure.
-    log_write(WARNING, "CryptSetProvParam(PP_CONTAINER_DEFAULT) error, code: 0x%08X, line: %d, func: %s",
-              static_cast<unsigned>(GetLastError()), __LINE__, trace.full_name().c_str());
 }
 
 // The container name widened for the key link; the buffer grows past its
@@ -45,6 +75,34 @@ std::vector<wchar_t> widened(const BYTE* name, DWORD byte_length)
 
 }  // namespace
 
+PCCERT_CONTEXT get_cert_context(const std::string& container)
+{
+    int rc = rc_ok;
+    return get_cert_context(container, rc);
+}
+
+PCCERT_CONTEXT get_cert_context(const std::string& container, int& rc)
+{
+    CallTrace trace("get_cert_context", "get_cert_context(" + container + ")");
+    ProviderHandle prov("prov");
+    KeyHandle key("key");
+    Buffer cert_buffer("cert_buffer");
+    CertContext certificate("certificate");
+
+    [&] {
+        if (trace.ok(__LINE__, CryptAcquireContextA(prov.put(), container.c_str(), nullptr, provider_type,
+                                                    CRYPT_SILENT),
+                     "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str()) &&
+            get_user_key(trace, prov.get(), key))
+            read_key_certificate(trace, key.get(), "CryptGetKeyParam(KP_CERTIFICATE)", cert_buffer, certificate);
+    }();
+
+    key.free_now();  // before its provider goes; no line for it
+    trace.clean_up(cert_buffer, prov);
+    rc = trace.close();
+    return certificate.detach();
+}
+
 int import_if_not_exists(const std::string& container)
 {
     CallTrace trace("import_if_not_exists", "import_if_not_exists(" + container + ")");
@@ -57,25 +115,28 @@ int import_if_not_exists(const std::string& container)
     CertContext cert_context("cert_context");
 
     [&] {
-        if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, CRYPT_MACHINE_KEYSET))
-            return trace.fail(__LINE__, "CryptAcquireContext(%s, null, 75, CRYPT_MACHINE_KEYSET)", container.c_str());
+        if (!trace.ok(__LINE__, CryptAcquireContextA(prov.put(), container.c_str(), nullptr, provider_type,
+                                                     CRYPT_MACHINE_KEYSET),
+                      "CryptAcquireContext(%s, null, 75, CRYPT_MACHINE_KEYSET)", container.c_str()))
+            return;
         mark_default_if_asked(trace, prov.get(), container);
         if (!get_user_key(trace, prov.get(), key) ||
             !read_key_certificate(trace, key.get(), "CryptGetKeyParam(KP_CERTIFICATE, null)", cert_buffer, user_cert))
             return;
 
         CERT_NAME_BLOB* subject = &user_cert.get()->pCertInfo->Subject;
-        DWORD subject_size = CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, nullptr, 0);
-        if (subject_size == 0)
-            return trace.fail(__LINE__, "CertNameToStr()");
-        if (!subject_buffer.allocate(subject_size))
-            return trace.alloc_failed(__LINE__);
+        DWORD subject_size = 0;
+        if (!trace.ok(__LINE__, (subject_size = CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR,
+                                                               nullptr, 0)) != 0,
+                      "CertNameToStr()") ||
+            !trace.allocated(__LINE__, subject_buffer.allocate(subject_size)))
+            return;
         char* subject_text = reinterpret_cast<char*>(subject_buffer.data());
         CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, subject_text, subject_size);
 
-        h_cert_store.reset(open_personal_store());
-        if (!h_cert_store.held())
-            return trace.fail(__LINE__, "CertOpenStore()");
+        if (!trace.ok(__LINE__, *h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
+                      "CertOpenStore()"))
+            return;
 
         // The same issuer and serial number make the same certificate.
         cert_context.reset(CertFindCertificateInStore(h_cert_store.get(), certificate_encoding, 0,
@@ -109,8 +170,10 @@ int import_certificate(const std::string& container)
     CertStore h_cert_store("h_cert_store");
 
     [&] {
-        if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, CRYPT_SILENT))
-            return trace.fail(__LINE__, "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str());
+        if (!trace.ok(__LINE__, CryptAcquireContextA(prov.put(), container.c_str(), nullptr, provider_type,
+                                                     CRYPT_SILENT),
+                      "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str()))
+            return;
         // The key link names the key spec the certificate was found under.
         const DWORD key_spec = get_user_key(trace, prov.get(), key);
         if (!key_spec ||
@@ -118,16 +181,15 @@ int import_certificate(const std::string& container)
             return;
 
         DWORD name_size = 0;
-        if (!CryptGetProvParam(prov.get(), pp_container, nullptr, &name_size, fqcn_flag))
-            return trace.fail(__LINE__, "CryptGetProvParam(PP_CONTAINER, null)");
-        if (!cont_friendly_name.allocate(name_size))
-            return trace.alloc_failed(__LINE__);
-        if (!CryptGetProvParam(prov.get(), pp_container, cont_friendly_name.data(), &name_size, fqcn_flag))
-            return trace.fail(__LINE__, "CryptGetProvParam(PP_CONTAINER)");
-
-        h_cert_store.reset(open_personal_store());
-        if (!h_cert_store.held())
-            return trace.fail(__LINE__, "CertOpenStore()");
+        if (!trace.ok(__LINE__, CryptGetProvParam(prov.get(), pp_container, nullptr, &name_size, fqcn_flag),
+                      "CryptGetProvParam(PP_CONTAINER, null)") ||
+            !trace.allocated(__LINE__, cont_friendly_name.allocate(name_size)) ||
+            !trace.ok(__LINE__, CryptGetProvParam(prov.get(), pp_container, cont_friendly_name.data(), &name_size,
+                                                  fqcn_flag),
+                      "CryptGetProvParam(PP_CONTAINER)") ||
+            !trace.ok(__LINE__, *h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
+                      "CertOpenStore()"))
+            return;
 
         std::vector<wchar_t> container_name = widened(cont_friendly_name.data(), name_size);
         CRYPT_KEY_PROV_INFO key_link = {};
@@ -138,11 +200,12 @@ int import_certificate(const std::string& container)
         key_link.cProvParam = 0;
         key_link.rgProvParam = nullptr;
         key_link.dwKeySpec = key_spec;
-        if (!CertSetCertificateContextProperty(user_cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &key_link))
-            return trace.fail(__LINE__, "CertSetCertificateContextProperty()");
-        if (!CertAddCertificateContextToStore(h_cert_store.get(), user_cert.get(), CERT_STORE_ADD_REPLACE_EXISTING,
-                                              nullptr))
-            return trace.fail(__LINE__, "CertAddCertificateContextToStore()");
+        if (trace.ok(__LINE__, CertSetCertificateContextProperty(user_cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
+                                                                 &key_link),
+                     "CertSetCertificateContextProperty()"))
+            trace.ok(__LINE__, CertAddCertificateContextToStore(h_cert_store.get(), user_cert.get(),
+                                                                CERT_STORE_ADD_REPLACE_EXISTING, nullptr),
+                     "CertAddCertificateContextToStore()");
     }();
 
     key.free_now();  // before its provider goes; no line for it

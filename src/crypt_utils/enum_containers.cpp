@@ -26,18 +26,19 @@ std::string text_of(const Buffer& buffer)
 // Reads every name with flags 9, then 10. Each call gets the whole zeroed
 // buffer, so a long name after a short one still fits. Only
 // ERROR_NO_MORE_ITEMS after at least one name ends the walk well: any other
-// failure, or no name at all although the size query found some, fails the
-// enumeration so the cycle retries it.
+// failure (one without an error code too), or no name at all although the
+// size query found some, fails the enumeration so the cycle retries it.
 void walk(CallTrace& trace, const ProviderHandle& prov, const Buffer& cont_array, std::vector<std::string>& names)
 {
     DWORD flags = crypt_first | fqcn_flag;
     for (;;) {
         cont_array.zero();
         DWORD length = static_cast<DWORD>(cont_array.size());
+        const int call_line = __LINE__ + 1;  // the ERROR line names the call below
         if (!CryptGetProvParam(prov.get(), pp_enumcontainers, cont_array.data(), &length, flags)) {
             const DWORD code = GetLastError();
             if (code != ERROR_NO_MORE_ITEMS || names.empty())
-                trace.fail_with(code, __LINE__, "CryptGetProvParam(PP_ENUMCONTAINERS)");
+                trace.fail_with(code, call_line, "CryptGetProvParam(PP_ENUMCONTAINERS)");
             return;
         }
         names.push_back(text_of(cont_array));
@@ -68,13 +69,14 @@ int enum_containers(std::vector<std::string>& containers)
     Buffer cont_array("cont_array");
     containers.clear();
     [&] {
-        if (!CryptAcquireContextA(prov.out(), nullptr, nullptr, provider_type, CRYPT_VERIFYCONTEXT))
-            return trace.fail(__LINE__, "CryptAcquireContext(default, null, 75, CRYPT_VERIFYCONTEXT)");
+        if (!trace.ok(__LINE__, CryptAcquireContextA(prov.put(), nullptr, nullptr, provider_type, CRYPT_VERIFYCONTEXT),
+                      "CryptAcquireContext(default, null, 75, CRYPT_VERIFYCONTEXT)"))
+            return;
         DWORD length = 0;
-        if (!CryptGetProvParam(prov.get(), pp_enumcontainers, nullptr, &length, crypt_first))
-            return trace.fail(__LINE__, "CryptGetProvParam(PP_ENUMCONTAINERS)");
-        if (!cont_array.allocate(length))
-            return trace.alloc_failed(__LINE__);
+        if (!trace.ok(__LINE__, CryptGetProvParam(prov.get(), pp_enumcontainers, nullptr, &length, crypt_first),
+                      "CryptGetProvParam(PP_ENUMCONTAINERS)") ||
+            !trace.allocated(__LINE__, cont_array.allocate(length)))
+            return;
         std::vector<std::string> names;
         walk(trace, prov, cont_array, names);
         if (!trace.failed())
@@ -89,7 +91,7 @@ bool is_card_container(const std::string& container)
     ProviderHandle prov("prov");
     Buffer reader("reader");
     DWORD length = 0;
-    if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, 0))
+    if (!CryptAcquireContextA(prov.put(), container.c_str(), nullptr, provider_type, 0))
         return false;
     if (!CryptGetProvParam(prov.get(), pp_smartcard_reader, nullptr, &length, 0) || !reader.allocate(length))
         return false;

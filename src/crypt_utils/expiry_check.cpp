@@ -1,5 +1,6 @@
 #include "crypt_utils/certificates.h"
 
+#include "crypt_utils/call_trace.h"
 #include "crypt_utils/expiry_rules.h"
 #include "diag/log.h"
 
@@ -82,11 +83,9 @@ bool check_cert_expiration(PCCERT_CONTEXT certificate)
     SYSTEMTIME now;
     GetSystemTime(&now);
     FILETIME now_filetime;
-    if (!SystemTimeToFileTime(&now, &now_filetime)) {
-        log_write(ERROR, "SystemTimeToFileTime() error, code: 0x%08X, line: %d, func: %s",
-                  static_cast<unsigned>(GetLastError()), __LINE__, "crypt_utils::check_cert_expiration");
+    CallTrace trace("check_cert_expiration");
+    if (!trace.ok(__LINE__, SystemTimeToFileTime(&now, &now_filetime), "SystemTimeToFileTime()"))
         return false;
-    }
 
     const CERT_INFO* info = certificate->pCertInfo;
     if (!expiry::inside_validity_period(ticks(now_filetime), ticks(info->NotBefore), ticks(info->NotAfter))) {

@@ -21,8 +21,13 @@ public:
     Owned& operator=(const Owned&) = delete;
 
     T get() const { return value_; }
-    // For out-parameters of the platform calls; the slot must be empty.
-    T* out() { return &value_; }
+    // For out-parameters of the platform calls: releases what is held, so
+    // the slot handed out is empty.
+    T* put()
+    {
+        free_now();
+        return &value_;
+    }
     void reset(T value)
     {
         free_now();

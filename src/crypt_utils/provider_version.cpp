@@ -18,21 +18,24 @@ int get_provider_version(std::string& product, std::string& kernel)
     ProviderHandle prov("prov");
     Buffer version_buffer("version_buffer");
     [&] {
-        if (!CryptAcquireContextA(prov.out(), nullptr, nullptr, provider_type, CRYPT_VERIFYCONTEXT))
-            return trace.fail(__LINE__, "CryptAcquireContext(default, CRYPT_VERIFYCONTEXT)");
+        if (!trace.ok(__LINE__, CryptAcquireContextA(prov.put(), nullptr, nullptr, provider_type, CRYPT_VERIFYCONTEXT),
+                      "CryptAcquireContext(default, CRYPT_VERIFYCONTEXT)"))
+            return;
         DWORD word = 0;
         DWORD length = sizeof word;
-        if (!CryptGetProvParam(prov.get(), pp_version, reinterpret_cast<BYTE*>(&word), &length, 0))
-            return trace.fail(__LINE__, "CryptGetProvParam(PP_VERSION)");
         DWORD size = 0;
-        if (!CryptGetProvParam(prov.get(), pp_version_ex, nullptr, &size, 0))
-            return trace.fail(__LINE__, "CryptDecodeObject(PP_VERSION_EX, size)");
-        if (!version_buffer.allocate(size))
-            return trace.alloc_failed(__LINE__);
+        if (!trace.ok(__LINE__, CryptGetProvParam(prov.get(), pp_version, reinterpret_cast<BYTE*>(&word), &length, 0),
+                      "CryptGetProvParam(PP_VERSION)") ||
+            !trace.ok(__LINE__, CryptGetProvParam(prov.get(), pp_version_ex, nullptr, &size, 0),
+                      "CryptDecodeObject(PP_VERSION_EX, size)") ||
+            !trace.allocated(__LINE__, version_buffer.allocate(size)))
+            return;
         size = static_cast<DWORD>(version_buffer.size());
-        if (!CryptGetProvParam(prov.get(), pp_version_ex, version_buffer.data(), &size, 0))
-            return trace.fail(__LINE__, "CryptDecodeObject(PP_VERSION_EX, data)");
-        const ProviderVersionEx ex = read_version_ex(version_buffer.data(), std::min<std::size_t>(size, version_buffer.size()));
+        if (!trace.ok(__LINE__, CryptGetProvParam(prov.get(), pp_version_ex, version_buffer.data(), &size, 0),
+                      "CryptDecodeObject(PP_VERSION_EX, data)"))
+            return;
+        const std::size_t read = std::min<std::size_t>(size, version_buffer.size());
+        const ProviderVersionEx ex = read_version_ex(version_buffer.data(), read);
         product = product_version_text(word, ex);
         kernel = kernel_version_text(word, ex);
     }();

@@ -1,7 +1,7 @@
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
-#include "crypt_utils/key_certificate.h"
 #include "crypt_utils/owned.h"
+#include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"
 
@@ -76,27 +76,6 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
 
 }  // namespace
 
-PCCERT_CONTEXT get_cert_context(const std::string& container)
-{
-    CallTrace trace("get_cert_context", "get_cert_context(" + container + ")");
-    ProviderHandle prov("prov");
-    KeyHandle key("key");
-    Buffer cert_buffer("cert_buffer");
-    CertContext certificate("certificate");
-
-    [&] {
-        if (!CryptAcquireContextA(prov.out(), container.c_str(), nullptr, provider_type, CRYPT_SILENT))
-            return trace.fail(__LINE__, "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str());
-        if (get_user_key(trace, prov.get(), key))
-            read_key_certificate(trace, key.get(), "CryptGetKeyParam(KP_CERTIFICATE)", cert_buffer, certificate);
-    }();
-
-    key.free_now();  // before its provider goes; no line for it
-    trace.clean_up(cert_buffer, prov);
-    trace.close();
-    return certificate.detach();
-}
-
 std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
 {
     CallTrace trace("extract_cert_attribute", std::string("extract_cert_attribute(") + szOID_COMMON_NAME + ")");
@@ -106,14 +85,14 @@ std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
     [&] {
         const CERT_NAME_BLOB& subject = certificate->pCertInfo->Subject;
         DWORD size = 0;
-        if (!CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
-                               CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size))
-            return trace.fail(__LINE__, "CryptDecodeObject(X509_NAME)");
-        if (!cert_subject.allocate(size))
-            return trace.alloc_failed(__LINE__);
-        if (!CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
-                               CRYPT_DECODE_NOCOPY_FLAG, cert_subject.data(), &size))
-            return trace.fail(__LINE__, "CryptDecodeObject(X509_NAME, cert_subject)");
+        if (!trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
+                                                  CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size),
+                      "CryptDecodeObject(X509_NAME)") ||
+            !trace.allocated(__LINE__, cert_subject.allocate(size)) ||
+            !trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
+                                                  CRYPT_DECODE_NOCOPY_FLAG, cert_subject.data(), &size),
+                      "CryptDecodeObject(X509_NAME, cert_subject)"))
+            return;
 
         PCERT_RDN_ATTR attribute =
             CertFindRDNAttr(szOID_COMMON_NAME, reinterpret_cast<PCERT_NAME_INFO>(cert_subject.data()));
@@ -121,8 +100,8 @@ std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
             return;
         DWORD length = CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, nullptr, 0);
         Buffer value("value");
-        if (!value.allocate(length))
-            return trace.alloc_failed(__LINE__);
+        if (!trace.allocated(__LINE__, value.allocate(length)))
+            return;
         if (CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, reinterpret_cast<char*>(value.data()),
                                length))
             common_name.assign(reinterpret_cast<const char*>(value.data()));
@@ -143,12 +122,20 @@ int clean_local_storage(std::vector<std::string> containers)
         for (const auto& name : containers) {
             if (name.empty())
                 continue;
-            if (PCCERT_CONTEXT certificate = get_cert_context(name))
+            int rc = rc_ok;
+            if (PCCERT_CONTEXT certificate = get_cert_context(name, rc)) {
                 kept.add(certificate);
+            } else if (rc == rc_failed_without_code) {
+                // Windows did not say why: the certificate may be in the store
+                // and this container may still be inserted.
+                log_write(WARNING, "certificate of container %s could not be read, [MY] storage is not cleaned",
+                          name.c_str());
+                return trace.set_rc(rc_failed_without_code);
+            }
         }
-        h_cert_store.reset(open_personal_store());
-        if (!h_cert_store.held())
-            return trace.fail(__LINE__, "CertOpenStore(CERT_SYSTEM_STORE_CURRENT_USER)");
+        if (!trace.ok(__LINE__, *h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
+                      "CertOpenStore(CERT_SYSTEM_STORE_CURRENT_USER)"))
+            return;
 
         log_write(INFO, " === cleaning [MY] storage: ===");
         delete_unprotected(h_cert_store.get(), kept);

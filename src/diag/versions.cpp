@@ -27,7 +27,9 @@ bool get_module_version(std::string& out)
     }
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length)) {
+    // Only a whole fixed record is read; anything less takes the failure path.
+    if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
         log_write(DEBUG, "VerQueryValue() failed with error: 0x%08X", static_cast<unsigned>(GetLastError()));
         return false;
     }

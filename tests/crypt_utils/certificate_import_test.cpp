@@ -1,4 +1,5 @@
 // Importing containers' certificates into the personal store.
+#include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
 #include "crypt_utils/expiry_rules.h"
 
@@ -65,6 +66,30 @@ TEST_F(Import, SignatureOnlyContainerIsImportedWithKeySpecTwo)
     ASSERT_EQ(2u, entries.size());
     for (const auto& entry : entries)
         EXPECT_EQ(entry.serial == "0A02" ? DWORD(AT_SIGNATURE) : DWORD(AT_KEYEXCHANGE), entry.key_spec) << entry.serial;
+}
+
+TEST_F(Import, CallsFailingWithoutAnErrorCodeNeverReadAsSuccess)
+{
+    std::string name = container("silent", certificate("0A11", "Silent"));
+    for (const char* operation : {"acquire", "user_key", "certificate"}) {
+        bench_provider::fail_without_code(operation);
+        EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::import_if_not_exists(name)) << operation;
+        bench_provider::fail(operation, 0);
+    }
+    // import_certificate fails on its own step; import_if_not_exists reports
+    // an attempted import, as for any failed import.
+    bench_provider::fail_without_code("container_name");
+    EXPECT_EQ(0, crypt_utils::import_if_not_exists(name));
+    EXPECT_THAT(personal_store::serials(), IsEmpty());
+    Lines closing;
+    for (const auto& line : trace_lines::entries())
+        if (line.find("<--- closing import_") != std::string::npos)
+            closing.push_back(line.substr(line.find("<---")));
+    EXPECT_THAT(closing, ElementsAre("<--- closing import_if_not_exists(), rc=-1|0xFFFFFFFF",
+                                     "<--- closing import_if_not_exists(), rc=-1|0xFFFFFFFF",
+                                     "<--- closing import_if_not_exists(), rc=-1|0xFFFFFFFF",
+                                     "<--- closing import_certificate(), rc=-1|0xFFFFFFFF",
+                                     "<--- closing import_if_not_exists(), rc=0|0x00000000"));
 }
 
 TEST_F(Import, CertificateAlreadyInTheStoreIsLeftAsItIs)

@@ -1,5 +1,6 @@
 // crypt_utils::enum_containers and is_card_container against the stand-in
 // provider, the bench's tokens and cards, and the real log files.
+#include "crypt_utils/call_trace.h"
 #include "crypt_utils/containers.h"
 #include "settings/settings.h"
 #include "support/agent_log.h"
@@ -157,6 +158,27 @@ TEST_F(EnumContainers, WalkFailingOnTheSecondContainerFailsTheEnumeration)
     bench_provider::fail_walk(0, 0);
     EXPECT_EQ(0, crypt_utils::enum_containers(containers));
     EXPECT_EQ(2u, containers.size());
+}
+
+// Some providers fail a call and leave the last error at 0: the line says
+// so, and the rc still tells the cycle that the list is not whole.
+TEST_F(EnumContainers, CallsFailingWithoutAnErrorCodeStillFailTheEnumeration)
+{
+    bench_provider::add_container("first", "token:0001");
+    bench_provider::add_container("second", "token:0001");
+    bench_provider::fail_walk(2, 0);
+    EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::enum_containers(containers));
+    EXPECT_THAT(containers, IsEmpty());
+    EXPECT_THAT(trace_lines::entries(),
+                ElementsAre(calling, walk_error("0x00000000"), clean_up, h_prov, cont_array,
+                            debug + "<--- closing enum_containers(), rc=-1|0xFFFFFFFF"));
+    bench_provider::fail_walk(0, 0);
+    for (const char* operation : {"acquire", "enum"}) {
+        bench_provider::fail_without_code(operation);
+        EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::enum_containers(containers)) << operation;
+        EXPECT_THAT(containers, IsEmpty());
+        bench_provider::fail(operation, 0);
+    }
 }
 
 TEST_F(EnumContainers, NoNameAtAllAfterTheSizeQueryFailsTheEnumeration)

@@ -1,4 +1,5 @@
 // crypt_utils::get_provider_version against the stand-in provider.
+#include "crypt_utils/call_trace.h"
 #include "crypt_utils/provider_version.h"
 #include "support/agent_log.h"
 #include "support/bench_provider.h"
@@ -77,10 +78,13 @@ TEST_F(ProviderVersion, FailingVersionWordOrProvider)
     EXPECT_EQ(static_cast<int>(NTE_FAIL), crypt_utils::get_provider_version(product, kernel));
     bench_provider::fail("acquire", static_cast<unsigned long>(NTE_FAIL));
     EXPECT_EQ(static_cast<int>(NTE_FAIL), crypt_utils::get_provider_version(product, kernel));
+    bench_provider::fail_without_code("acquire");
+    EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::get_provider_version(product, kernel));
     EXPECT_EQ("unchanged product", product);
     EXPECT_THAT(trace_lines::entries(true),
                 ElementsAre(error_line("CryptGetProvParam(PP_VERSION)", "0x80090020"),
-                            error_line("CryptAcquireContext(default, CRYPT_VERIFYCONTEXT)", "0x80090020")));
+                            error_line("CryptAcquireContext(default, CRYPT_VERIFYCONTEXT)", "0x80090020"),
+                            error_line("CryptAcquireContext(default, CRYPT_VERIFYCONTEXT)", "0x00000000")));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Cleaning the personal store against the certificates of the containers,
 // and the two routines it reads them with.
+#include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
 
 #include "certificate_fixture.h"
@@ -89,6 +90,26 @@ TEST_F(StoreCleaning, PassLogsItsTraceAndClosesTheStore)
                      info + " === end of clean ===", "[  DEBUG  ]: clean up:", "[  DEBUG  ]: \t- h_cert_store",
                      "[  DEBUG  ]: <--- closing clean_local_storage(), rc=0|0x00000000"}),
               trace_lines::entries());
+}
+
+// A certificate read that fails without an error code says nothing about
+// the store: the pass deletes nothing rather than a present container's
+// certificate.
+TEST_F(StoreCleaning, ContainerReadFailingWithoutAnErrorCodeDeletesNothing)
+{
+    std::string kept = container("kept", certificate("21", "Kept"));
+    ASSERT_TRUE(personal_store::add(certificate("21", "Kept")));
+    ASSERT_TRUE(personal_store::add(certificate("22", "Stranger")));
+    for (const char* operation : {"acquire", "user_key", "certificate"}) {
+        agent_log::clear();
+        bench_provider::fail_without_code(operation);
+        EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::clean_local_storage({kept})) << operation;
+        EXPECT_THAT(personal_store::serials(), UnorderedElementsAre("21", "22")) << operation;
+        EXPECT_THAT(cleaning_lines(), ::testing::Contains("[ WARNING ]: certificate of container " + kept +
+                                                         " could not be read, [MY] storage is not cleaned"));
+        EXPECT_EQ("[  DEBUG  ]: <--- closing clean_local_storage(), rc=-1|0xFFFFFFFF", trace_lines::entries().back());
+        bench_provider::fail(operation, 0);
+    }
 }
 
 using CertContext = CertificateTest;

@@ -176,6 +176,11 @@ void fail(const std::string& operation, unsigned long code)
                code ? std::vector<std::string>{std::to_string(code)} : std::vector<std::string>{});
 }
 
+void fail_without_code(const std::string& operation)
+{
+    set_switch(bench_csp::fail_switch(operation), {"0"});
+}
+
 void vanish_after_walk(bool on)
 {
     set_switch(bench_csp::vanish_switch, on ? std::vector<std::string>{"1"} : std::vector<std::string>{});

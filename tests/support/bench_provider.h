@@ -36,6 +36,8 @@ void fail_walk(unsigned long named_call, unsigned long code, unsigned long times
 // operation (acquire, enum, reader, container_name, mark, user_key,
 // certificate, version, version_ex) fails with code; code 0 mends it.
 void fail(const std::string& operation, unsigned long code);
+// That operation fails and leaves the last error at 0 (fail_walk's code 0 does the same).
+void fail_without_code(const std::string& operation);
 // After the next finished walk every container is gone (until set_hidden(false)).
 void vanish_after_walk(bool on);
 void set_hidden(bool hidden);
