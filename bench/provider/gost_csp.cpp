@@ -67,9 +67,13 @@ struct Key {
     DWORD key_spec = 0;
 };
 
+// What an injected fault with code 0 reports inside this DLL: a failure
+// that leaves the caller's last error at 0.
+const DWORD no_code = 0xFFFFFFFF;
+
 BOOL fail(DWORD code)
 {
-    SetLastError(code);
+    SetLastError(code == no_code ? 0 : code);
     return FALSE;
 }
 
@@ -78,10 +82,14 @@ Switches load_switches()
     return bench_csp::parse_switches(bench::read_lines(switches_file()));
 }
 
-// Code of an injected fault for this operation, 0 for none.
+// Code of an injected fault for this operation, 0 for none, no_code for a
+// fault without an error code (the switch's code 0).
 DWORD injected(const Switches& switches, const char* operation)
 {
-    return bench_csp::switch_number(switches, bench_csp::fail_switch(operation), 0, 0);
+    if (switches.count(bench_csp::fail_switch(operation)) == 0)
+        return 0;
+    const DWORD code = bench_csp::switch_number(switches, bench_csp::fail_switch(operation), 0, 0);
+    return code ? code : no_code;
 }
 
 std::string hex32(DWORD value)
@@ -255,12 +263,12 @@ DWORD walk_fault(const Switches& switches, unsigned long named_call)
     const unsigned long at = bench_csp::switch_number(switches, bench_csp::fail_walk_switch, 0, 0);
     const DWORD code = bench_csp::switch_number(switches, bench_csp::fail_walk_switch, 1, 0);
     const unsigned long times = bench_csp::switch_number(switches, bench_csp::fail_walk_switch, 2, 0);
-    if (at == 0 || at != named_call || code == 0)
+    if (at == 0 || at != named_call)
         return 0;
     if (times != 0 && bench::read_counters(counters_file())["fail_walk_fired"] >= static_cast<long>(times))
         return 0;
     bench::adjust_counter(counters_file(), "fail_walk_fired", 1);
-    return code;
+    return code ? code : no_code;
 }
 
 void hide_every_container()
@@ -404,7 +412,8 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV* handle, LPCSTR container, DWORD flags, 
 {
     const std::string name = container ? container : "";
     const DWORD code = open_context(name, flags, handle);
-    bench::append_line(record_file(), "acquire\t" + hex32(flags) + "\t" + name + "\t" + hex32(code));
+    bench::append_line(record_file(), "acquire\t" + hex32(flags) + "\t" + name + "\t" +
+                                          (code == no_code ? std::string("failed, no code") : hex32(code)));
     return code ? fail(code) : TRUE;
 }
 

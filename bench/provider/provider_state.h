@@ -13,7 +13,7 @@
 // C:\bench\provider-counters.txt, "<name> <value>" lines kept by the DLL:
 //   contexts, keys (open now), fail_walk_fired.
 // C:\bench\provider-record.txt, TAB-separated lines appended by the DLL:
-//   acquire \t 0x<flags> \t <container> \t 0x<result, 0 for success>
+//   acquire \t 0x<flags> \t <container> \t 0x<result, 0 for success> | failed, no code
 //   mark \t <container name given to PP_CONTAINER_DEFAULT>
 //
 // No Windows header here: this is plain text handling.
@@ -45,7 +45,9 @@ constexpr char vanish_switch[] = "vanish_after_walk";  // 1: a finished walk hid
 constexpr char hidden_switch[] = "hidden";          // 1: every container is gone
 // "fail_<operation> <code>": that operation fails with that code. Operations:
 // acquire, enum (size call), reader, container_name, mark, user_key,
-// certificate, version, version_ex.
+// certificate (size and data call), version, version_ex.
+// A code of 0 (here and in fail_walk) makes the call fail with the last
+// error left at 0, as some real providers and drivers do.
 inline std::string fail_switch(const std::string& operation)
 {
     return "fail_" + operation;

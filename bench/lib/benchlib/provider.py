@@ -39,8 +39,10 @@ RECORD = "provider-record.txt"
 OPERATIONS = ("acquire", "enum", "reader", "container_name", "mark", "user_key", "certificate", "version",
               "version_ex")
 
-# Error names the commands accept in place of numbers.
+# Error names the commands accept in place of numbers. NO_CODE (0): the call
+# fails and leaves the last error at 0, as some real providers and drivers do.
 ERRORS = {
+    "NO_CODE": 0,
     "ERROR_NO_MORE_ITEMS": 259,
     "ERROR_MORE_DATA": 234,
     "ERROR_BUSY": 170,
@@ -87,12 +89,15 @@ def register(sub):
     x = s.add_parser("version-ex", help="'none': the provider does not know parameter 138 (NTE_BAD_TYPE)")
     x.add_argument("values", nargs="+", metavar="none|PRODUCT_BUILD KERNEL_BUILD TYPE ARCH OS")
     x.set_defaults(func=version_ex_command)
-    w = s.add_parser("fail-walk", help="the N-th named PP_ENUMCONTAINERS call of a walk fails with CODE")
+    w = s.add_parser("fail-walk", help="the N-th named PP_ENUMCONTAINERS call of a walk fails with CODE "
+                                        "(0 or NO_CODE: fails with the last error left at 0)")
     w.add_argument("at", metavar="N|off")
     w.add_argument("code", nargs="?", metavar="CODE", help="a number or a name such as NTE_FAIL")
     w.add_argument("--times", type=int, default=0, help="only for this many walks (default: every walk)")
     w.set_defaults(func=fail_walk_command)
-    f = s.add_parser("fail", help="an operation fails with CODE: " + ", ".join(OPERATIONS))
+    f = s.add_parser("fail", help="an operation fails with CODE (0 or NO_CODE: fails with the last error "
+                                   "left at 0): " + ", ".join(OPERATIONS) +
+                                   " (enum: the size query; certificate: CryptGetKeyParam(KP_CERTIFICATE))")
     f.add_argument("operation", choices=OPERATIONS)
     f.add_argument("code", metavar="CODE|off")
     f.set_defaults(func=fail_command)
