@@ -10,6 +10,7 @@ packages=(
   xvfb x11-utils xdotool imagemagick x11-apps
   locales faketime
   clang libclang-rt-14-dev libboost-program-options-dev llvm
+  wixl msitools osslsigncode
 )
 
 missing=()
@@ -17,18 +18,45 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
-# Boost for MinGW is built from Debian's source package, which needs a deb-src entry.
+# Boost for MinGW is built from Debian's source package, which needs a deb-src
+# entry. It is a copy of the machine's own Debian entry (same URIs, suites and
+# keyring: apt refuses one source named twice with different Signed-By values),
+# so no archive host is written here.
 need_update=0
 if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  # Match the keyring of the existing Debian entry: apt refuses one source
-  # named twice with different Signed-By values.
-  debian_sources=$(grep -lsE '^URIs:.*deb\.debian\.org/debian/?$' /etc/apt/sources.list.d/*.sources | head -n 1 || true)
-  if [ -n "$debian_sources" ]; then
-    signed_by=$(grep -m1 '^Signed-By:' "$debian_sources" || true)
-    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\n%s\n' \
-      "$signed_by" > /etc/apt/sources.list.d/keyhaven-deb-src.sources
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  entry=""
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    # deb822: the first stanza of type deb that serves the release's own suite.
+    entry=$(awk -v suite="$codename" 'BEGIN { RS = ""; FS = "\n" }
+      {
+        types = 0; suites = 0
+        for (i = 1; i <= NF; i++) {
+          if ($i ~ /^Types:/ && $i ~ /[ \t]deb([ \t]|$)/) types = 1
+          if ($i ~ /^Suites:/ && (" " $i " ") ~ ("[ \t]" suite "[ \t]")) suites = 1
+        }
+        if (types && suites) {
+          for (i = 1; i <= NF; i++) {
+            if ($i ~ /^Types:/) print "Types: deb-src"
+            else if ($i ~ /^Suites:/) print "Suites: " suite
+            else if ($i !~ /^#/) print $i
+          }
+          exit
+        }
+      }' "$f")
+    [ -n "$entry" ] && break
+  done
+  if [ -n "$entry" ]; then
+    printf '%s\n' "$entry" > /etc/apt/sources.list.d/keyhaven-deb-src.sources
   else
-    echo "deb-src http://deb.debian.org/debian bookworm main" > /etc/apt/sources.list.d/keyhaven-deb-src.list
+    # One-line format: the first "deb" line of the release's own suite.
+    line=$(grep -hsE "^deb[[:space:]].*[[:space:]]${codename}[[:space:]]" /etc/apt/sources.list /etc/apt/sources.list.d/*.list | head -n 1 || true)
+    if [ -z "$line" ]; then
+      echo "no Debian '$codename' entry in /etc/apt to copy for deb-src" >&2
+      exit 1
+    fi
+    printf '%s\n' "deb-src${line#deb}" > /etc/apt/sources.list.d/keyhaven-deb-src.list
   fi
   need_update=1
 fi
