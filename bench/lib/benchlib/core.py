@@ -7,7 +7,12 @@ from benchlib.workstation import BenchError, ensure_template
 
 def register(sub):
     p = sub.add_parser("create", help="a new workstation: prefix, locale, stand-ins installed, agent copied in")
+    p.add_argument("--no-agent", action="store_true",
+                   help="stand-ins only, no agent in C:\\Program Files\\Keyhaven: for trying the package")
     p.set_defaults(func=create_command)
+    p = sub.add_parser("logon", help="a user logs on: the HKLM and HKCU ...\\CurrentVersion\\Run values start "
+                                     "(plain wineboot)")
+    p.set_defaults(func=logon_command)
     p = sub.add_parser("reset", help="stop the agent and clear carriers, store, records and c:\\nivra")
     p.set_defaults(func=reset_command)
     p = sub.add_parser("install", help="copy the freshly built agent and stand-ins into the workstation")
@@ -33,11 +38,18 @@ def create_command(ws, args):
     subprocess.run(["cp", "-a", str(template), str(ws.prefix)], check=True)
     (ws.prefix / ".complete").unlink(missing_ok=True)
     ws.ensure_server()
-    install_command(ws, args)
+    install_command(ws, args, agent=not args.no_agent)
     print("workstation ready at %s" % ws.prefix)
 
 
-def install_command(ws, args):
+def logon_command(ws, args):
+    ws.require()
+    ws.ensure_server()
+    # Started programs outlive the logon: no pipe of ours for them to hold.
+    ws.wine("wineboot", capture=False)
+
+
+def install_command(ws, args, agent=True):
     ws.require()
     ws.bench_dir.mkdir(parents=True, exist_ok=True)
     (ws.bench_dir / "bin").mkdir(exist_ok=True)
@@ -48,7 +60,7 @@ def install_command(ws, args):
     registry = ["[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]",
                 '"Debugger"=-', ""]
     for module in _modules():
-        if hasattr(module, "install"):
+        if hasattr(module, "install") and (agent or module.__name__ != "benchlib.agent"):
             module.install(ws, registry)
     ws.reg_import(registry)
 

@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""Builds keyhaven-<version>-x64.msi from a built keyhaven.exe.
+
+    package/make_package.py --exe build/mingw/bin/keyhaven.exe --out DIR
+
+Into DIR it writes keyhaven.exe (without debug information, signed),
+keyhaven.exe.debug (its symbols, found by gdb through the debug link) and the
+signed package. The steps, in the order signatures require:
+
+ 1. The package version comes from the executable's own product version
+    A.B.C.D as A.B.(C*1000+D): Windows Installer compares only the first three
+    fields, so 1.0.2.1 becomes 1.0.2001 and every later build number, patch,
+    minor or major version installs over it (C at most 64, D at most 999).
+    The product code is derived from that version, so a rebuild of one
+    version is the same product.
+ 2. The debug information goes to keyhaven.exe.debug; the executable that
+    ships keeps only a link to it.
+ 3. The executable is signed before it goes into the package.
+ 4. wixl builds the package from keyhaven.wxs; msibuild then adds what wixl
+    ignores or refuses: the settings file never overwritten and never
+    removed, the data folder never removed, and the action that ends running
+    agents before their file is replaced or removed.
+ 5. The package is signed last: any change after that breaks its signature.
+
+Signing uses the certificate named by the environment: KEYHAVEN_SIGN_PKCS12
+(a PKCS#12 file), KEYHAVEN_SIGN_PASSWORD (its password) and, optionally,
+KEYHAVEN_SIGN_TIMESTAMP_URL. Without one it makes a throw-away test CA and
+code-signing certificate under --test-ca (default: DIR/../signing) and signs
+with that, so every build takes the signing path.
+"""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import uuid
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+UPGRADE_CODE = "6B1E4C36-3B0D-4E4B-9B55-3F1C2A7E9D11"
+# Component attributes: 64-bit (256), never overwrite (128), permanent (16).
+PERMANENT_COMPONENTS = {"DataFolder": 256 + 16, "Settings": 256 + 128 + 16}
+# Deferred (1024), as the installing account, not the user (2048), whose
+# failure is ignored (64), running a program from a directory (34): taskkill
+# ends every session's agent; "not found" is no failure.
+STOP_AGENTS = ("StopAgents", 34 + 64 + 1024 + 2048, "TARGETDIR",
+               '"[System64Folder]taskkill.exe" /F /IM keyhaven.exe')
+TEST_PASSWORD = "keyhaven-test"
+
+
+class PackageError(Exception):
+    pass
+
+
+def run(*command, **kwargs):
+    result = subprocess.run([str(c) for c in command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kwargs)
+    if result.returncode != 0:
+        raise PackageError("%s failed (%d):\n%s" % (command[0], result.returncode,
+                                                    result.stdout.decode(errors="replace")))
+    return result.stdout.decode(errors="replace")
+
+
+def product_version(exe):
+    """The four words of the product version in the fixed version record."""
+    data = Path(exe).read_bytes()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        raise PackageError("%s has no version resource" % exe)
+    ms, ls = struct.unpack_from("<II", data, at + 16)
+    return ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF
+
+
+def package_version(version):
+    major, minor, patch, build = version
+    if major > 255 or minor > 255 or patch > 64 or build > 999:
+        raise PackageError("version %d.%d.%d.%d cannot be a package version: major and minor at most 255, "
+                           "patch at most 64, build at most 999" % version)
+    return "%d.%d.%d" % (major, minor, patch * 1000 + build)
+
+
+def product_code(msi_version):
+    return str(uuid.uuid5(uuid.UUID(UPGRADE_CODE), "keyhaven " + msi_version)).upper()
+
+
+def test_identity(folder):
+    """A throw-away CA and a code-signing certificate it issued (PKCS#12),
+    made once per build tree; returns (p12, password file)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    p12, password = folder / "test-codesign.p12", folder / "test-password.txt"
+    if p12.is_file() and password.is_file():
+        return p12, password
+    ca_key, ca_crt = folder / "test-ca.key", folder / "test-ca.crt"
+    key, csr, crt, ext = (folder / n for n in ("test-codesign.key", "test-codesign.csr", "test-codesign.crt",
+                                               "test-codesign.ext"))
+    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca_crt,
+        "-days", "3650", "-subj", "/CN=Keyhaven throw-away test CA",
+        "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr,
+        "-subj", "/CN=Keyhaven test code signing")
+    ext.write_text("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
+    run("openssl", "x509", "-req", "-in", csr, "-CA", ca_crt, "-CAkey", ca_key, "-CAcreateserial",
+        "-out", crt, "-days", "3650", "-extfile", ext)
+    run("openssl", "pkcs12", "-export", "-inkey", key, "-in", crt, "-certfile", ca_crt, "-out", p12,
+        "-passout", "pass:" + TEST_PASSWORD)
+    password.write_text(TEST_PASSWORD)
+    return p12, password
+
+
+def sign(source, target, identity, timestamp_url):
+    p12, password = identity
+    command = ["osslsigncode", "sign", "-pkcs12", p12, "-readpass", password, "-h", "sha256", "-n", "Keyhaven"]
+    if timestamp_url:
+        command += ["-ts", timestamp_url]
+    Path(target).unlink(missing_ok=True)
+    run(*command, "-in", source, "-out", target)
+
+
+def write_table(msi, work, name, columns, types, keys, rows):
+    """Imports rows into table name of msi (rows with the same key are replaced)."""
+    idt = work / (name + ".idt")
+    lines = ["\t".join(columns), "\t".join(types), "\t".join([name] + keys)]
+    lines += ["\t".join(str(field) for field in row) for row in rows]
+    idt.write_text("\r\n".join(lines) + "\r\n")
+    run("msibuild", msi, "-i", idt)
+
+
+def patch_tables(msi, work):
+    exported = run("msiinfo", "export", msi, "Component").splitlines()
+    rows = [line.split("\t") for line in exported[3:] if line]
+    for row in rows:
+        if row[0] in PERMANENT_COMPONENTS:
+            row[3] = str(PERMANENT_COMPONENTS[row[0]])
+    write_table(msi, work, "Component", exported[0].split("\t"), exported[1].split("\t"), ["Component"], rows)
+    write_table(msi, work, "CustomAction", ["Action", "Type", "Source", "Target", "ExtendedType"],
+                ["s72", "i2", "S72", "S255", "I4"], ["Action"], [list(STOP_AGENTS) + [""]])
+
+
+def make(exe, out, test_ca, objcopy):
+    msi_version = package_version(product_version(exe))
+    out.mkdir(parents=True, exist_ok=True)
+    if os.environ.get("KEYHAVEN_SIGN_PKCS12"):
+        identity_file = tempfile.NamedTemporaryFile("w", delete=False)  # mode 600
+        identity_file.write(os.environ.get("KEYHAVEN_SIGN_PASSWORD", ""))
+        identity_file.close()
+        identity = (Path(os.environ["KEYHAVEN_SIGN_PKCS12"]), Path(identity_file.name))
+    else:
+        identity_file = None
+        identity = test_identity(test_ca)
+    timestamp_url = os.environ.get("KEYHAVEN_SIGN_TIMESTAMP_URL", "")
+    try:
+        with tempfile.TemporaryDirectory(dir=out) as scratch:
+            work = Path(scratch)
+            stage = work / "stage"
+            stage.mkdir()
+            symbols = out / "keyhaven.exe.debug"
+            run(objcopy, "--only-keep-debug", exe, symbols)
+            run(objcopy, "--strip-debug", "--add-gnu-debuglink=%s" % symbols, exe, work / "keyhaven.exe")
+            sign(work / "keyhaven.exe", out / "keyhaven.exe", identity, timestamp_url)
+            shutil.copy2(out / "keyhaven.exe", stage / "keyhaven.exe")
+            # CR LF, so that every editor on the workstation shows its lines.
+            text = (HERE / "Keyhaven.ini").read_text()
+            (stage / "Keyhaven.ini").write_bytes(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii"))
+            unsigned = work / "keyhaven.msi"
+            # wixl takes sources relative to the folder of its .wxs only.
+            shutil.copy2(HERE / "keyhaven.wxs", stage / "keyhaven.wxs")
+            run("wixl", "-a", "x64", "-D", "Version=" + msi_version, "-D", "ProductCode=" + product_code(msi_version),
+                "-o", unsigned, stage / "keyhaven.wxs")
+            patch_tables(unsigned, work)
+            for stale in out.glob("keyhaven-*-x64.msi"):
+                stale.unlink()
+            package = out / ("keyhaven-%s-x64.msi" % msi_version)
+            sign(unsigned, package, identity, timestamp_url)
+    finally:
+        if identity_file:
+            os.unlink(identity_file.name)
+    return package
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--exe", required=True, type=Path, help="keyhaven.exe as built, with debug information")
+    parser.add_argument("--out", required=True, type=Path, help="folder for the package and what ships in it")
+    parser.add_argument("--test-ca", type=Path, help="folder of the throw-away signing CA (default: OUT/../signing)")
+    parser.add_argument("--objcopy", default="x86_64-w64-mingw32-objcopy")
+    args = parser.parse_args(argv)
+    try:
+        package = make(args.exe.resolve(), args.out.resolve(),
+                       (args.test_ca or args.out / ".." / "signing").resolve(), args.objcopy)
+    except (PackageError, OSError) as e:
+        print("make_package: %s" % e, file=sys.stderr)
+        return 1
+    print(package)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

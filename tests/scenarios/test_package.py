@@ -1,0 +1,215 @@
+"""The signed package as an administrator deploys it, with the commands of
+the README's "Deploying" section as they stand, in a fresh workstation of
+its own: the bench's stand-ins, no agent until the package brings one.
+Logons are plain wineboot runs (they start the Run values)."""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+import harness
+from harness import REPO, wait_until
+
+from benchlib import agent, certs, provider, store, tokens
+from benchlib.workstation import Workstation
+
+sys.path.insert(0, str(REPO / "package"))
+import make_package  # noqa: E402
+
+BUILD = Path(os.environ.get("KEYHAVEN_BIN") or REPO / "build" / "mingw" / "bin").resolve().parent
+PACKAGES = BUILD / "package"
+TEST_CA = BUILD / "signing" / "test-ca.crt"
+RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+PACKAGE_NAME = re.compile(r"keyhaven-(\d+)\.(\d+)\.(\d+)-x64\.msi")
+
+
+def readme_commands():
+    """The command lines of the README's "Deploying" section, in order."""
+    text = (REPO / "README.md").read_text()
+    section = text[text.index("\n## Deploying\n"):]
+    section = section[:section.index("\n## ", 1)]
+    blocks = re.findall(r"\n```\n(.*?)\n```", section, re.S)
+    return [line for block in blocks for line in block.splitlines() if line.strip()]
+
+
+def product_version_of(exe):
+    data = Path(exe).read_bytes()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    ms, ls = struct.unpack_from("<II", data, at + 16)
+    return ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF
+
+
+def with_version(exe, target, version):
+    """A copy of exe whose version resource says version (file and product)."""
+    data = bytearray(Path(exe).read_bytes())
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    ms, ls = (version[0] << 16) | version[1], (version[2] << 16) | version[3]
+    struct.pack_into("<IIII", data, at + 8, ms, ls, ms, ls)
+    Path(target).write_bytes(bytes(data))
+
+
+def verify(path, ca):
+    return subprocess.run(["osslsigncode", "verify", "-in", str(path), "-CAfile", str(ca)],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT).returncode == 0
+
+
+class Package(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = Path(tempfile.mkdtemp(prefix="keyhaven-package-"))
+        [cls.current] = PACKAGES.glob("keyhaven-*-x64.msi")
+        # The next release: the executable one patch level up, packaged the same way.
+        a, b, c, _ = product_version_of(BUILD / "bin" / "keyhaven.exe")
+        cls.newer_version = "%d.%d.%d.0" % (a, b, c + 1)
+        newer_exe = cls.scratch / "keyhaven.exe"
+        with_version(BUILD / "bin" / "keyhaven.exe", newer_exe, (a, b, c + 1, 0))
+        subprocess.run([sys.executable, str(REPO / "package" / "make_package.py"), "--exe", str(newer_exe),
+                        "--out", str(cls.scratch / "newer"), "--test-ca", str(TEST_CA.parent)],
+                       check=True, stdout=subprocess.DEVNULL)
+        [cls.newer] = (cls.scratch / "newer").glob("keyhaven-*-x64.msi")
+        cls.commands = readme_commands()
+        names = sorted(set(PACKAGE_NAME.findall(" ".join(cls.commands))), key=lambda v: tuple(map(int, v)))
+        assert ["keyhaven-%s.%s.%s-x64.msi" % v for v in names] == [cls.current.name, cls.newer.name], names
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def setUp(self):
+        self.ws = Workstation(BUILD / "package-workstation")
+        subprocess.run([sys.executable, str(REPO / "bench" / "workstation"), "--prefix", str(self.ws.prefix),
+                        "create", "--no-agent"], check=True, stdout=subprocess.DEVNULL)
+        self.packages = self.ws.drive_c / "packages"
+        self.packages.mkdir()
+        for package in (self.current, self.newer):
+            shutil.copy2(package, self.packages)
+
+    def tearDown(self):
+        agent.stop_all(self.ws)
+        self.ws.stop_server()
+        shutil.rmtree(self.ws.prefix, ignore_errors=True)
+
+    # --- helpers ----------------------------------------------------------
+    def command(self, *words):
+        """The README's msiexec line that holds these words."""
+        [line] = [c for c in self.commands if c.startswith("msiexec") and all(w in c.split() for w in words)]
+        return line
+
+    def msiexec(self, line):
+        return self.ws.wine(*line.split(), check=False, cwd=self.packages, timeout=300).returncode
+
+    def msi_log(self, name):
+        """msiexec's log, in the ANSI code page under Wine."""
+        return (self.packages / name).read_bytes().decode("cp1251", "replace")
+
+    def logon(self):
+        self.ws.wine("wineboot", capture=False)
+
+    def keyhaven_products(self):
+        listed = self.ws.reg("query", UNINSTALL_KEY, "/s", check=False).stdout.decode(errors="replace")
+        return [line for line in listed.splitlines() if line.split() == ["DisplayName", "REG_SZ", "Keyhaven"]]
+
+    def wait_for_agent(self):
+        self.assertTrue(wait_until(lambda: agent.running_pids(self.ws), 30), "no agent started at logon")
+
+    def log_text(self):
+        path = agent.log_path(self.ws)
+        return path.read_bytes().decode("cp1251") if path.is_file() else ""
+
+    # --- the scenarios ------------------------------------------------------
+    def test_silent_install_then_a_logon_imports_a_token_certificate(self):
+        self.assertEqual(0, self.msiexec(self.command("/qn", "keyhaven-install.log")))
+        self.assertIn("Keyhaven", self.msi_log("keyhaven-install.log"))
+        installed = self.ws.agent_dir / "keyhaven.exe"
+        self.assertEqual((PACKAGES / "keyhaven.exe").read_bytes(), installed.read_bytes())
+        self.assertTrue(verify(installed, TEST_CA))
+        run = self.ws.reg("query", RUN_KEY, "/v", "Keyhaven").stdout.decode()
+        self.assertIn(r'"C:\Program Files\Keyhaven\keyhaven.exe"', run)
+        self.assertEqual((REPO / "package" / "Keyhaven.ini").read_text().replace("\n", "\r\n").encode(),
+                         (self.ws.nivra / "Keyhaven.ini").read_bytes())
+
+        der = certs.make(self.scratch / "deployed.der", "Развёрнутый", serial="5A01")
+        provider.add_container(self.ws, "deployed", "token:5A", der)
+        tokens.insert_token(self.ws, "5A")
+        self.logon()
+        self.wait_for_agent()
+        imported = wait_until(lambda: [c for c in store.list_certificates(self.ws) if c.serial == "5A01"], 30)
+        self.assertTrue(imported, self.log_text())
+        self.assertEqual(provider.qualified_name("deployed", "token:5A"), imported[0].container)
+        # The default file is a valid settings file with the defaults.
+        self.assertIn("settings read status { OK, code=0 }", self.log_text())
+
+    def test_upgrade_while_running_keeps_settings_refuses_a_downgrade_and_removal_keeps_the_data(self):
+        self.assertEqual(0, self.msiexec(self.command("/passive")))
+        edited = b"[properties]\r\nclean_storage = 0\r\n"
+        (self.ws.nivra / "Keyhaven.ini").write_bytes(edited)
+        self.logon()
+        self.wait_for_agent()
+
+        self.assertEqual(0, self.msiexec(self.command("/i", self.newer.name)))
+        self.assertTrue(wait_until(lambda: not agent.running_pids(self.ws), 10), "the old agent still runs")
+        self.assertEqual(1, len(self.keyhaven_products()), self.keyhaven_products())
+        self.assertEqual(edited, (self.ws.nivra / "Keyhaven.ini").read_bytes())
+        self.logon()
+        self.wait_for_agent()
+        self.assertTrue(wait_until(lambda: "module version: " + self.newer_version in self.log_text(), 30))
+
+        # The older package over the newer one: refused with 1603 (67 through
+        # the shell's 8 bits) by its launch condition, whose text Wine's log
+        # leaves out.
+        self.assertIn(self.msiexec(self.command("/qn", "keyhaven-install.log")), (1603, 67))
+        condition = subprocess.run(["msiinfo", "export", str(self.current), "LaunchCondition"],
+                                   stdout=subprocess.PIPE, check=True).stdout.decode()
+        self.assertIn("NOT WIX_DOWNGRADE_DETECTED\tA newer version of Keyhaven is already installed.", condition)
+        self.assertEqual(1, len(self.keyhaven_products()))
+
+        self.assertEqual(0, self.msiexec(self.command("/x")))
+        self.assertFalse((self.ws.agent_dir / "keyhaven.exe").exists())
+        self.assertNotEqual(0, self.ws.reg("query", RUN_KEY, "/v", "Keyhaven", check=False).returncode)
+        self.assertEqual([], self.keyhaven_products())
+        self.assertEqual(edited, (self.ws.nivra / "Keyhaven.ini").read_bytes())
+        self.assertTrue(agent.log_path(self.ws).is_file())
+        self.logon()
+        self.assertFalse(wait_until(lambda: agent.running_pids(self.ws), 5), "an agent started after removal")
+
+
+class Signatures(unittest.TestCase):
+    def test_executable_and_package_verify_against_the_test_ca_and_a_changed_byte_fails(self):
+        for signed in (PACKAGES / "keyhaven.exe", next(PACKAGES.glob("keyhaven-*-x64.msi"))):
+            self.assertTrue(verify(signed, TEST_CA), signed)
+            with tempfile.TemporaryDirectory() as scratch:
+                changed = Path(scratch) / signed.name
+                data = bytearray(signed.read_bytes())
+                data[len(data) // 3] ^= 0xFF
+                changed.write_bytes(bytes(data))
+                self.assertFalse(verify(changed, TEST_CA), signed)
+
+    def test_readme_signing_commands_sign_with_the_organisations_certificate(self):
+        lines = [c for c in readme_commands() if not c.startswith("msiexec")]
+        self.assertEqual(3, len(lines), lines)
+        with tempfile.TemporaryDirectory() as scratch:
+            # An "organisation" of its own: a CA and a code-signing certificate.
+            org = Path(scratch)
+            make_package.test_identity(org)
+            shutil.copy(org / "test-codesign.p12", org / "org-signing.p12")
+            shutil.copy(org / "test-password.txt", org / "org-signing.pass")
+            shutil.copy(org / "test-ca.crt", org / "org-root-ca.crt")
+            shutil.rmtree(REPO / "build" / "release", ignore_errors=True)
+            try:
+                for line in lines:
+                    result = subprocess.run(["bash", "-c", line.replace("/secure/", str(org) + "/")], cwd=REPO,
+                                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                    self.assertEqual(0, result.returncode, line + "\n" + result.stdout.decode(errors="replace"))
+                self.assertFalse(verify(REPO / "build" / "release" / "keyhaven.exe", TEST_CA))
+            finally:
+                shutil.rmtree(REPO / "build" / "release", ignore_errors=True)
+
+
+if __name__ == "__main__":
+    harness.main()
