@@ -1,7 +1,8 @@
 #pragma once
-// Handles and buffers a crypt_utils routine owns, each with the label its
-// clean-up line shows. CallTrace::clean_up() releases them in the routine's
-// order; the destructor releases whatever is still held (without a line).
+// The kinds of handle and buffer a crypt_utils routine owns (diag/owned.h),
+// each given the label its clean-up line shows.
+
+#include "diag/owned.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -11,49 +12,6 @@
 #include <new>
 
 namespace crypt_utils {
-
-template <typename T, void (*Free)(T)>
-class Owned {
-public:
-    explicit Owned(const char* label) : label_(label) {}
-    ~Owned() { free_now(); }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-
-    T get() const { return value_; }
-    // For out-parameters of the platform calls: releases what is held, so
-    // the slot handed out is empty.
-    T* put()
-    {
-        free_now();
-        return &value_;
-    }
-    void reset(T value)
-    {
-        free_now();
-        value_ = value;
-    }
-    // Gives the value to the caller, who then owns it.
-    T detach()
-    {
-        T value = value_;
-        value_ = T{};
-        return value;
-    }
-
-    const char* label() const { return label_; }
-    bool held() const { return value_ != T{}; }
-    void free_now()
-    {
-        if (held())
-            Free(value_);
-        value_ = T{};
-    }
-
-private:
-    const char* label_;
-    T value_{};
-};
 
 inline void release_provider(HCRYPTPROV provider)
 {
@@ -84,7 +42,7 @@ using CertStore = Owned<HCERTSTORE, close_store>;
 // A zero-filled byte buffer whose allocation may fail (rc 200).
 class Buffer : public Owned<BYTE*, free_bytes> {
 public:
-    using Owned::Owned;
+    explicit Buffer(const char* label) : Owned(label) {}
     bool allocate(std::size_t size)
     {
         reset(new (std::nothrow) BYTE[size ? size : 1]());
