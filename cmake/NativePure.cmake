@@ -25,8 +25,9 @@ add_compile_definitions(_GLIBCXX_ASSERTIONS)
 include(${CMAKE_CURRENT_LIST_DIR}/Dependencies.cmake)
 
 add_subdirectory(src)
-# data_directory() off Windows, where there is no c:\nivra.
-target_sources(keyhaven_pure PRIVATE "${PROJECT_SOURCE_DIR}/tests/native/data_directory_native.cpp")
+# data_directory() and the log's file writer off Windows, where there is no c:\nivra.
+target_sources(keyhaven_pure PRIVATE "${PROJECT_SOURCE_DIR}/tests/native/data_directory_native.cpp"
+                                     "${PROJECT_SOURCE_DIR}/tests/native/append_file_native.cpp")
 
 if(KEYHAVEN_FUZZERS)
   # Coverage for the fuzzers inside the code under test; plain programs

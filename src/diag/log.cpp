@@ -1,5 +1,6 @@
 #include "diag/log.h"
 
+#include "diag/append_file.h"
 #include "diag/log_line.h"
 
 #include <cstdarg>
@@ -21,15 +22,11 @@ std::tm local_time_now()
 }
 
 // Opened and closed per line, so other processes (a second agent, a reader)
-// may share the file and every line is on disk when log_write returns.
+// may share the file and every line is on disk when log_write returns. A
+// line that cannot be written is dropped for that file, without a word.
 void append_line(const std::tm& when, bool minimal, const char* line)
 {
-    std::string path = data_directory() + log_line::file_name(when, minimal);
-    std::FILE* file = std::fopen(path.c_str(), "a+");
-    if (!file)
-        return;
-    std::fprintf(file, "%s", line);
-    std::fclose(file);
+    append_line_to_file(data_directory() + log_line::file_name(when, minimal), line);
 }
 
 }  // namespace

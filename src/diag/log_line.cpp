@@ -36,6 +36,17 @@ void assemble(char* line, const std::tm& when, unsigned int level, const char* m
     line[used] = '\0';
 }
 
+std::string with_crlf(const char* line)
+{
+    std::string text;
+    for (const char* c = line; *c; ++c) {
+        if (*c == '\n')
+            text += '\r';
+        text += *c;
+    }
+    return text;
+}
+
 std::string file_name(const std::tm& when, bool minimal)
 {
     char name[512] = {};

@@ -20,6 +20,9 @@ const char* label_for(unsigned int level);
 // which must hold line_buffer_size bytes.
 void assemble(char* line, const std::tm& when, unsigned int level, const char* message);
 
+// The line as a text-mode stream writes it on Windows: "\r\n" for every "\n".
+std::string with_crlf(const char* line);
+
 // "Keyhaven_DD_MM_YYYY.log" or "Keyhaven_minimal_DD_MM_YYYY.log".
 std::string file_name(const std::tm& when, bool minimal);
 

@@ -4,12 +4,18 @@ data folder on a full disk. The agent keeps running and keeps doing its
 job; what it cannot write it drops, and it logs wherever it still can."""
 import errno
 import os
+import re
+import shutil
 import subprocess
+import sys
+import time
 
 import faults
+import harness
 from faults import ERROR, INFO, FaultScenario, qualified
 
-from benchlib import agent, files, provider, settings
+from benchlib import agent, files, provider, settings, tokens
+from benchlib.workstation import Workstation
 
 
 def changed_line(mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0):
@@ -175,6 +181,63 @@ class DiskFull(FaultScenario):
         self.assertIn(INFO + "\t * " + qualified("Q2", "key2"), self.entries())
         self.assertStoreHolds([first, second], exactly=True)
         self.assertAgentRunning(pid)
+
+
+class SharedDataFolder(FaultScenario):
+    """Two agents, as two users' sessions, appending to the same daily files:
+    a second workstation whose c:\\nivra is this one's."""
+
+    LINE = re.compile(r"\d\d:\d\d:\d\d > \[(  DEBUG  |  INFO   | WARNING |  ERROR  )\]: [^\r\n]*")
+
+    def setUp(self):
+        super().setUp()
+        self.other = Workstation(self.ws.prefix.parent / "test-workstation-shared")
+        subprocess.run([sys.executable, str(harness.WORKSTATION_COMMAND), "--prefix", str(self.other.prefix),
+                        "create"], check=True, stdout=subprocess.DEVNULL)
+        shutil.rmtree(self.other.nivra, ignore_errors=True)
+        self.ws.nivra.mkdir(parents=True, exist_ok=True)
+        self.other.nivra.symlink_to(self.ws.nivra)
+
+    def tearDown(self):
+        agent.stop_all(self.other)
+        self.other.stop_server()
+        shutil.rmtree(self.other.prefix, ignore_errors=True)
+        super().tearDown()
+
+    def test_two_agents_lose_no_line_and_never_mix_two_lines(self):
+        # Each agent's enumerations fail with a code of its own, a hundred
+        # retries a round: a known number of lines, told apart by the code.
+        codes = {self.ws: 0x8009DE01, self.other: 0x8009DE02}
+        for ws, code in codes.items():
+            provider.add_container(ws, "shared", "token:D1", b"")
+            provider.set_switch(ws, "fail_enum", code)
+            tokens.insert_token(ws, "D1")
+            agent.start(ws, quick=True)
+        began, rounds = time.monotonic(), 0
+        while True:  # rounds until both agents have logged for a minute
+            rounds += 1
+            self.wait_for_count("containers could not be enumerated", 2 * rounds, timeout=180)
+            for ws in codes:
+                tokens.remove_device(ws, "token", "D1")
+            self.wait_for_count("tokens_count=0", 2 * rounds, timeout=60)
+            if time.monotonic() - began >= 60:
+                break
+            for ws in codes:
+                tokens.insert_token(ws, "D1")
+        agent.stop_all(self.other)
+        agent.stop_all(self.ws)
+
+        for minimal in (False, True):
+            data = self.log_bytes(minimal)
+            self.assertTrue(data.endswith(b"\r\n"))
+            lines = data[:-2].decode("cp1251").split("\r\n")
+            self.assertEqual([], [line for line in lines if not self.LINE.fullmatch(line)], "broken lines")
+            for code in codes.values():
+                failed = "CryptGetProvParam(PP_ENUMCONTAINERS) error, code: 0x%08X" % code
+                self.assertEqual(101 * rounds, sum(failed in line for line in lines), failed)
+            for retry in range(1, 101):
+                waiting = "retrying <%d/100> enumerate containers..." % retry
+                self.assertEqual(2 * rounds, sum(line.endswith(waiting) for line in lines), waiting)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,12 @@
+#pragma once
+// Appending one log line to a file that other processes append to as well.
+
+#include <cstddef>
+#include <string>
+
+// Appends the line (text, "\n" line ends) at the end of the file at path,
+// creating it when missing, in one write, so that the lines of two agents
+// never mix within a line. The file is opened for appending only and shared
+// for reading and writing: a user who may append to a file but not rewrite
+// it can still log. False when the file cannot be opened or written.
+bool append_line_to_file(const std::string& path, const char* line);
