@@ -2,13 +2,16 @@
 // plug-in at C:/nivra/dererarizoduz.dll.
 #include "common/bench_files.h"
 #include "desktop/desktop_chores.h"
+#include "desktop/plugin_security.h"
 #include "support/agent_log.h"
 #include "support/timing_for_tests.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -64,17 +67,53 @@ TEST_F(PluginRegistration, UnregistersPausesFourSecondsAndRegisters)
     EXPECT_EQ((std::vector<std::string>{"unregister", "register"}), recorded_calls());
 }
 
-// The chore only launches the tool; it never looks for the DLL itself.
-TEST_F(PluginRegistration, MissingDllStillCountsAsLaunched)
+// A missing plug-in has no security to read: anyone who may create files in
+// the folder could put one there before regsvr32 loads it.
+TEST_F(PluginRegistration, MissingDllIsNotRegistered)
 {
     DeleteFileA(plugin);
     reregister_plugin_dll();
-    EXPECT_EQ((Entries{"[  INFO   ]: plugin dll unregistered successful", "[  INFO   ]: plugin dll registered successful"}),
+    EXPECT_EQ((Entries{"[ WARNING ]: plugin dll C:/nivra/dererarizoduz.dll: its security cannot be read (error "
+                       "0x00000002), it may be changed by other users of this computer, not registered"}),
               agent_log::entries());
+    EXPECT_TRUE(test_timing::requested.empty());
+}
+
+TEST(PluginSecurity, OnlyAFileNoOtherUserCanChangeIsRegistered)
+{
+    const std::string me = current_user_sid();
+    ASSERT_EQ(0u, me.rfind("S-1-5-", 0)) << me;
+    const struct {
+        std::string sddl;
+        bool registered;
+    } cases[] = {
+        {"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200ad;;;BU)", true},  // users read, run and append
+        {"O:" + me + "D:(A;;FA;;;SY)(A;;FA;;;" + me + ")(A;;0x1200a9;;;WD)", true},  // the user's own
+        {"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)(A;;0x1200a9;;;BU)", false},            // another user's
+        {"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;WD)", false},                             // Everyone writes
+        {"O:BAD:(A;;FA;;;BA)(A;;0x10000;;;AU)", false},                              // Authenticated Users delete
+        {"O:BAD:(A;;FA;;;BA)(A;;WD;;;BU)", false},                                   // users re-permission it
+        {"O:BAD:(D;;0x10002;;;WD)(A;;FA;;;BA)(A;;0x1301bf;;;BU)", true},             // what Everyone is denied first
+        {"O:BAD:(A;OICIIO;FA;;;BU)(A;;FA;;;BA)", true},                              // for the folder's children only
+        {"O:BA", false},                                                             // no DACL: open to everyone
+    };
+    for (const auto& c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                         nullptr)) << c.sddl;
+        EXPECT_EQ(c.registered, plugin_security_allows_registration(descriptor, me)) << c.sddl;
+        LocalFree(descriptor);
+    }
+    BYTE unreadable[64];
+    std::memset(unreadable, 0xA5, sizeof unreadable);
+    EXPECT_FALSE(plugin_security_allows_registration(unreadable, me));
+    EXPECT_FALSE(plugin_security_allows_registration(nullptr, me));
 }
 
 TEST_F(PluginRegistration, ToolMissingFromItsPathIsOneErrorAndNoPause)
 {
+    CreateDirectoryA("C:\\nivra", nullptr);
+    ASSERT_TRUE(CopyFileA("C:\\bench\\bin\\bench_plugin.dll", plugin, FALSE));
     const char tool[] = "C:\\windows\\system32\\regsvr32.exe";
     const char hidden[] = "C:\\windows\\system32\\regsvr32.exe.hidden-by-test";
     ASSERT_TRUE(MoveFileA(tool, hidden));

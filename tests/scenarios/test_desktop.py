@@ -1,10 +1,11 @@
 """The start-up chores of the real agent with init_plugin: the viewer's
 preferences and the plug-in's re-registration through the real regsvr32,
 with the product's four-second pause."""
+import os
 import time
 
 import harness
-from harness import ScenarioTest, wait_until
+from harness import ScenarioTest, agent, wait_until
 from benchlib import desktop
 
 INFO, WARNING, ERROR = "[  INFO   ]: ", "[ WARNING ]: ", "[  ERROR  ]: "
@@ -36,12 +37,29 @@ class DesktopChores(ScenarioTest):
         self.assertGreater(second_ms - first_ms, 3000)
         self.assertLess(second_ms - first_ms, 8000)
 
-    def test_missing_dll_still_logs_both_launches(self):
-        self.bench("prefs", "place")
-        self.start_with_init_plugin()
-        self.wait_for_entry(REGISTERED, timeout=30)
-        self.assertInOrder([COPIED, UNREGISTERED, REGISTERED], self.entries())
-        self.assertEqual([], desktop.plugin_record(self.ws))
+    def test_plugin_other_users_could_change_is_not_registered(self):
+        # Wine derives a file's security from its Unix owner and mode: 666
+        # lets Everyone write and delete it; another Unix user's file is
+        # owned by Anonymous. A missing one has no security at all.
+        for unsafe, warning in ((lambda path: os.chmod(path, 0o666), "can be changed by other users"),
+                                (lambda path: os.chown(path, 4321, 4321), "can be changed by other users"),
+                                (lambda path: path.unlink(), "its security cannot be read (error 0x00000002)")):
+            with self.subTest(warning=warning):
+                self.bench("reset")
+                self.bench("prefs", "place")
+                self.bench("plugin", "place")
+                unsafe(desktop.plugin_path(self.ws))
+                self.start_with_init_plugin()
+                self.wait_for_entry("start polling")
+                entries = self.entries()
+                [line] = [e for e in entries if e.startswith(WARNING + "plugin dll C:/nivra/dererarizoduz.dll")]
+                self.assertIn(warning, line)
+                self.assertTrue(line.endswith(", not registered"), line)
+                self.assertInOrder([COPIED, line], entries)
+                self.assertFalse(any(e in entries for e in (UNREGISTERED, REGISTERED)))
+                time.sleep(1)
+                self.assertEqual([], desktop.plugin_record(self.ws))
+                agent.stop_all(self.ws)
 
     def test_missing_source_and_missing_tool(self):
         self.bench("plugin", "place")
