@@ -18,8 +18,8 @@ signed package. The steps, in the order signatures require:
  3. The executable is signed before it goes into the package.
  4. wixl builds the package from keyhaven.wxs; msibuild then adds what wixl
     ignores or refuses: the settings file never overwritten and never
-    removed, the data folder never removed, and the action that ends running
-    agents before their file is replaced or removed.
+    removed, the data folder never removed, the security of both, and the
+    action that ends running agents before their file is replaced or removed.
  5. The package is signed last: any change after that breaks its signature.
 
 Signing uses the certificate named by the environment: KEYHAVEN_SIGN_PKCS12
@@ -48,6 +48,10 @@ PERMANENT_COMPONENTS = {"DataFolder": 256 + 16, "Settings": 256 + 128 + 16}
 STOP_AGENTS = ("StopAgents", 34 + 64 + 1024 + 2048, "TARGETDIR",
                '"[System64Folder]taskkill.exe" /F /IM keyhaven.exe')
 TEST_PASSWORD = "keyhaven-test"
+# Security the package sets (MsiLockPermissionsEx; wixl cannot). The README
+# gives each entry's reason; Windows applies them, Wine ignores them.
+DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x1200ad;;;BU)"
+SETTINGS_SDDL = "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)"
 
 
 class PackageError(Exception):
@@ -135,6 +139,11 @@ def patch_tables(msi, work):
     write_table(msi, work, "Component", exported[0].split("\t"), exported[1].split("\t"), ["Component"], rows)
     write_table(msi, work, "CustomAction", ["Action", "Type", "Source", "Target", "ExtendedType"],
                 ["s72", "i2", "S72", "S255", "I4"], ["Action"], [list(STOP_AGENTS) + [""]])
+    write_table(msi, work, "MsiLockPermissionsEx", ["MsiLockPermissionsEx", "LockObject", "Table", "SDDLText",
+                                                    "Condition"],
+                ["s72", "s72", "s32", "s0", "S255"], ["MsiLockPermissionsEx"],
+                [["DataFolderSecurity", "NIVRA", "CreateFolder", DATA_FOLDER_SDDL, ""],
+                 ["SettingsSecurity", "Keyhaven.ini", "File", SETTINGS_SDDL, ""]])
 
 
 def make(exe, out, test_ca, objcopy):

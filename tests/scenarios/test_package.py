@@ -179,7 +179,7 @@ class Package(unittest.TestCase):
         self.assertFalse(wait_until(lambda: agent.running_pids(self.ws), 5), "an agent started after removal")
 
 
-class Signatures(unittest.TestCase):
+class PackageData(unittest.TestCase):
     def test_executable_and_package_verify_against_the_test_ca_and_a_changed_byte_fails(self):
         for signed in (PACKAGES / "keyhaven.exe", next(PACKAGES.glob("keyhaven-*-x64.msi"))):
             self.assertTrue(verify(signed, TEST_CA), signed)
@@ -189,6 +189,16 @@ class Signatures(unittest.TestCase):
                 data[len(data) // 3] ^= 0xFF
                 changed.write_bytes(bytes(data))
                 self.assertFalse(verify(changed, TEST_CA), signed)
+
+    def test_the_security_rows_are_the_ones_the_readme_gives(self):
+        # Wine's msiexec ignores them: they are checked as the data Windows applies.
+        exported = subprocess.run(["msiinfo", "export", str(next(PACKAGES.glob("keyhaven-*-x64.msi"))),
+                                   "MsiLockPermissionsEx"], stdout=subprocess.PIPE, check=True).stdout.decode()
+        rows = {f[1]: (f[2], f[3]) for f in (line.split("\t") for line in exported.splitlines()[3:] if line)}
+        shown = dict(re.findall(r"^ +(c:\\nivra(?:\\Keyhaven\.ini)?) +(O:\S+)$", (REPO / "README.md").read_text(),
+                                re.M))
+        self.assertEqual({"NIVRA": ("CreateFolder", shown["c:\\nivra"]),
+                          "Keyhaven.ini": ("File", shown["c:\\nivra\\Keyhaven.ini"])}, rows)
 
     def test_readme_signing_commands_sign_with_the_organisations_certificate(self):
         lines = [c for c in readme_commands() if not c.startswith("msiexec")]
