@@ -38,7 +38,7 @@ def create_command(ws, args):
     subprocess.run(["cp", "-a", str(template), str(ws.prefix)], check=True)
     (ws.prefix / ".complete").unlink(missing_ok=True)
     ws.ensure_server()
-    install_command(ws, args, agent=not args.no_agent)
+    install_command(ws, args, agent=not getattr(args, "no_agent", False))
     print("workstation ready at %s" % ws.prefix)
 
 
