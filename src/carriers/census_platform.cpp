@@ -1,10 +1,11 @@
 // The census's PC/SC and SetupAPI side. Every context, card handle, reader
-// list and device set is owned by a small guard, so each is released on
-// every path, in the reverse order of acquisition.
+// list and device set is an Owned value, so each is released on every path,
+// in the reverse order of acquisition.
 #include "carriers/census.h"
 
 #include "carriers/apdu.h"
 #include "carriers/census_rules.h"
+#include "diag/owned.h"
 
 #include <windows.h>
 #include <cfgmgr32.h>
@@ -20,96 +21,72 @@ namespace {
 
 constexpr ULONG device_id_buffer_chars = 200;
 
-class PcscContext {
-public:
-    PcscContext()
-    {
-        established_ = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context_) == SCARD_S_SUCCESS;
-    }
-    ~PcscContext()
-    {
-        if (established_)
-            SCardReleaseContext(context_);
-    }
-    PcscContext(const PcscContext&) = delete;
-    PcscContext& operator=(const PcscContext&) = delete;
-
-    bool established() const { return established_; }
-    SCARDCONTEXT get() const { return context_; }
-
-private:
-    SCARDCONTEXT context_ = 0;
-    bool established_ = false;
+// A reader list the PC/SC service allocated, with the context that frees it.
+struct ReaderListMemory {
+    SCARDCONTEXT context;
+    LPSTR names;
+    DWORD length;
 };
 
-class ReaderList {
-public:
-    explicit ReaderList(const PcscContext& context) : context_(context.get())
-    {
-        DWORD length = SCARD_AUTOALLOCATE;
-        if (SCardListReadersA(context_, nullptr, reinterpret_cast<LPSTR>(&list_), &length) == SCARD_S_SUCCESS)
-            length_ = length;
-        else
-            list_ = nullptr;  // a failing call may still have written the slot
-    }
-    ~ReaderList()
-    {
-        if (list_)
-            SCardFreeMemory(context_, list_);
-    }
-    ReaderList(const ReaderList&) = delete;
-    ReaderList& operator=(const ReaderList&) = delete;
+inline bool operator!=(const ReaderListMemory& a, const ReaderListMemory& b)
+{
+    return a.names != b.names;
+}
+inline ReaderListMemory no_reader_list()
+{
+    return ReaderListMemory{0, nullptr, 0};
+}
 
-    std::vector<std::string> names() const { return census_rules::split_reader_list(list_, length_); }
+void release_context(SCARDCONTEXT context)
+{
+    SCardReleaseContext(context);
+}
+void free_reader_list(ReaderListMemory list)
+{
+    SCardFreeMemory(list.context, list.names);
+}
+// Leaves the card as it is: neither reset nor powered down.
+void disconnect_leaving_card(SCARDHANDLE card)
+{
+    SCardDisconnect(card, SCARD_LEAVE_CARD);
+}
+void destroy_device_set(HDEVINFO set)
+{
+    SetupDiDestroyDeviceInfoList(set);
+}
 
-private:
-    SCARDCONTEXT context_;
-    LPSTR list_ = nullptr;
-    DWORD length_ = 0;
-};
+using PcscContext = Owned<SCARDCONTEXT, release_context>;
+using ReaderList = Owned<ReaderListMemory, free_reader_list, no_reader_list>;
+using CardConnection = Owned<SCARDHANDLE, disconnect_leaving_card>;
+using UsbDeviceSet = Owned<HDEVINFO, destroy_device_set, invalid_handle_value>;
 
-class CardConnection {
-public:
-    CardConnection(const PcscContext& context, const std::string& reader)
-    {
-        DWORD protocol = 0;
-        connected_ = SCardConnectA(context.get(), reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card_,
-                                   &protocol) == SCARD_S_SUCCESS;
-    }
-    // Leaves the card as it is: neither reset nor powered down.
-    ~CardConnection()
-    {
-        if (connected_)
-            SCardDisconnect(card_, SCARD_LEAVE_CARD);
-    }
-    CardConnection(const CardConnection&) = delete;
-    CardConnection& operator=(const CardConnection&) = delete;
+// A failing call may still have written its out-parameter: only a success is kept.
+PcscContext establish_context()
+{
+    SCARDCONTEXT context = 0;
+    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS)
+        return PcscContext();
+    return PcscContext(context);
+}
 
-    bool connected() const { return connected_; }
-    SCARDHANDLE get() const { return card_; }
+ReaderList list_readers(const PcscContext& context)
+{
+    LPSTR names = nullptr;
+    DWORD length = SCARD_AUTOALLOCATE;
+    if (SCardListReadersA(context.get(), nullptr, reinterpret_cast<LPSTR>(&names), &length) != SCARD_S_SUCCESS)
+        return ReaderList();
+    return ReaderList(ReaderListMemory{context.get(), names, length});
+}
 
-private:
-    SCARDHANDLE card_ = 0;
-    bool connected_ = false;
-};
-
-class UsbDeviceSet {
-public:
-    UsbDeviceSet() : set_(SetupDiGetClassDevsA(nullptr, "USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES)) {}
-    ~UsbDeviceSet()
-    {
-        if (valid())
-            SetupDiDestroyDeviceInfoList(set_);
-    }
-    UsbDeviceSet(const UsbDeviceSet&) = delete;
-    UsbDeviceSet& operator=(const UsbDeviceSet&) = delete;
-
-    bool valid() const { return set_ != INVALID_HANDLE_VALUE; }
-    HDEVINFO get() const { return set_; }
-
-private:
-    HDEVINFO set_;
-};
+CardConnection connect_t0(const PcscContext& context, const std::string& reader)
+{
+    SCARDHANDLE card = 0;
+    DWORD protocol = 0;
+    if (SCardConnectA(context.get(), reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card, &protocol) !=
+        SCARD_S_SUCCESS)
+        return CardConnection();
+    return CardConnection(card);
+}
 
 // One SCardTransmit over T=0 with the fixed buffers.
 std::int32_t transmit_once(SCARDHANDLE card, const apdu::Bytes& command, apdu::Bytes& reply)
@@ -132,12 +109,12 @@ std::int32_t transmit_once(SCARDHANDLE card, const apdu::Bytes& command, apdu::B
 
 int CarrierCensus::count_cards() const
 {
-    PcscContext context;
-    if (!context.established())
+    const PcscContext context = establish_context();
+    if (!context.held())
         return 0;
-    ReaderList readers(context);
+    const ReaderList readers = list_readers(context);
     int count = 0;
-    for (const std::string& reader : readers.names())
+    for (const std::string& reader : census_rules::split_reader_list(readers.get().names, readers.get().length))
         if (probe_reader(reader))
             ++count;
     return count;
@@ -145,8 +122,8 @@ int CarrierCensus::count_cards() const
 
 int CarrierCensus::count_tokens() const
 {
-    UsbDeviceSet devices;
-    if (!devices.valid())
+    const UsbDeviceSet devices(SetupDiGetClassDevsA(nullptr, "USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
+    if (!devices.held())
         return 0;
     int count = 0;
     SP_DEVINFO_DATA device = {};
@@ -168,11 +145,11 @@ bool CarrierCensus::probe_reader(const std::string& reader_name)
 {
     if (census_rules::is_skipped_reader(reader_name))
         return false;
-    PcscContext context;
-    if (!context.established())
+    const PcscContext context = establish_context();
+    if (!context.held())
         return false;
-    CardConnection card(context, reader_name);
-    if (!card.connected())
+    const CardConnection card = connect_t0(context, reader_name);
+    if (!card.held())
         return false;
     std::vector<unsigned char> response;
     return transmit_apdu(card.get(), apdu::probe_command(), response) == apdu::status_success;

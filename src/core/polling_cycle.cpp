@@ -6,6 +6,7 @@
 #include "crypt_utils/certificates.h"
 #include "crypt_utils/containers.h"
 #include "diag/log.h"
+#include "diag/owned.h"
 #include "settings/settings.h"
 
 #include <windows.h>
@@ -23,11 +24,7 @@ enum class Enumeration { listed, aborted, failed };
 
 bool provider_used_by_kestrel()
 {
-    HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, provider_mutex_name);
-    if (!mutex)
-        return false;
-    CloseHandle(mutex);
-    return true;
+    return KernelHandle(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, provider_mutex_name)).held();
 }
 
 void reread_settings()
@@ -102,14 +99,14 @@ void run_polling_turn(PollingState& state)
         return;
     }
 
-    HANDLE lock = acquire_provider_lock();
-    reread_settings();
-    const CensusResult census = state.census.take_census();
-    if (census.changed)
-        handle_carrier_change(state, census);
-    if (lock) {
-        ReleaseMutex(lock);  // harmless when the wait did not obtain it
-        CloseHandle(lock);
+    {
+        // Released and closed at the end of the work, before the pause;
+        // releasing is harmless when the wait did not obtain it.
+        const HeldMutex lock(acquire_provider_lock());
+        reread_settings();
+        const CensusResult census = state.census.take_census();
+        if (census.changed)
+            handle_carrier_change(state, census);
     }
     Sleep(timing_ms(poll_period_ms));
 }

@@ -4,6 +4,7 @@
 #include "crypt_utils/provider_version.h"
 #include "desktop/desktop_chores.h"
 #include "diag/log.h"
+#include "diag/owned.h"
 #include "diag/versions.h"
 #include "settings/settings.h"
 
@@ -36,20 +37,20 @@ bool may_start_after_waiting_on(HANDLE instance)
 }
 
 // Returns false when another agent runs in this session. On true, instance
-// holds the mutex this process owns for its life (or null if none could be
-// made), and probe any earlier handle kept with it.
-bool claim_single_instance(HANDLE& instance, HANDLE& probe)
+// holds the mutex this process owns for its life (or nothing if none could
+// be made), and probe any earlier handle kept with it.
+bool claim_single_instance(HeldMutex& instance, KernelHandle& probe)
 {
-    probe = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, instance_mutex_name);
-    if (probe && !may_start_after_waiting_on(probe))
+    probe.reset(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, instance_mutex_name));
+    if (probe.held() && !may_start_after_waiting_on(probe.get()))
         return false;
 
     SetLastError(ERROR_SUCCESS);
-    instance = CreateMutexA(nullptr, TRUE, instance_mutex_name);
+    instance.reset(CreateMutexA(nullptr, TRUE, instance_mutex_name));
     // Two agents started together can both miss each other at the probe;
     // the one whose creation found the mutex there treats it as the probe's.
-    if (!probe && instance && GetLastError() == ERROR_ALREADY_EXISTS)
-        return may_start_after_waiting_on(instance);
+    if (!probe.held() && instance.held() && GetLastError() == ERROR_ALREADY_EXISTS)
+        return may_start_after_waiting_on(instance.get());
     return true;
 }
 
@@ -84,15 +85,11 @@ void read_initial_settings()
 
 int run_agent()
 {
-    HANDLE instance = nullptr;
-    HANDLE probe = nullptr;
-    if (!claim_single_instance(instance, probe)) {
-        if (instance)
-            CloseHandle(instance);
-        if (probe)
-            CloseHandle(probe);
+    // Released (when owned) and closed when the process leaves this function.
+    HeldMutex instance;
+    KernelHandle probe;
+    if (!claim_single_instance(instance, probe))
         return exit_other_instance;
-    }
 
     log_write(INFO, "daemon starts");
     log_versions();
@@ -103,12 +100,5 @@ int run_agent()
     }
 
     run_polling_cycle();
-
-    if (instance) {
-        ReleaseMutex(instance);
-        CloseHandle(instance);
-    }
-    if (probe)
-        CloseHandle(probe);
     return exit_cycle_returned;
 }

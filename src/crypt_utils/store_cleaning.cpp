@@ -14,33 +14,19 @@ namespace crypt_utils {
 namespace {
 
 // The kept certificates of one pass, freed when the pass ends, on every path.
-class KeptCertificates {
-public:
-    KeptCertificates() = default;
-    KeptCertificates(const KeptCertificates&) = delete;
-    KeptCertificates& operator=(const KeptCertificates&) = delete;
-    ~KeptCertificates()
-    {
-        for (PCCERT_CONTEXT certificate : list_)
-            CertFreeCertificateContext(certificate);
-    }
-    void add(PCCERT_CONTEXT certificate) { list_.push_back(certificate); }
+using KeptCertificates = std::vector<CertContext>;
 
-    // Identity for cleaning: the serial number alone.
-    bool protects(PCCERT_CONTEXT candidate) const
-    {
-        const CRYPT_INTEGER_BLOB& serial = candidate->pCertInfo->SerialNumber;
-        for (PCCERT_CONTEXT kept : list_) {
-            const CRYPT_INTEGER_BLOB& own = kept->pCertInfo->SerialNumber;
-            if (own.cbData == serial.cbData && std::memcmp(own.pbData, serial.pbData, serial.cbData) == 0)
-                return true;
-        }
-        return false;
+// Identity for cleaning: the serial number alone.
+bool protects(const KeptCertificates& kept, PCCERT_CONTEXT candidate)
+{
+    const CRYPT_INTEGER_BLOB& serial = candidate->pCertInfo->SerialNumber;
+    for (const CertContext& certificate : kept) {
+        const CRYPT_INTEGER_BLOB& own = certificate.get()->pCertInfo->SerialNumber;
+        if (own.cbData == serial.cbData && std::memcmp(own.pbData, serial.pbData, serial.cbData) == 0)
+            return true;
     }
-
-private:
-    std::vector<PCCERT_CONTEXT> list_;
-};
+    return false;
+}
 
 std::string encoded(PCCERT_CONTEXT certificate)
 {
@@ -63,7 +49,7 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
     std::vector<std::string> undeletable;
     PCCERT_CONTEXT certificate = nullptr;
     while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
-        if (kept.protects(certificate) || contains(undeletable, encoded(certificate)))
+        if (protects(kept, certificate) || contains(undeletable, encoded(certificate)))
             continue;
         log_write(INFO, "\t * %s", extract_cert_attribute(certificate).c_str());
         std::string bytes = encoded(certificate);
@@ -124,7 +110,7 @@ int clean_local_storage(std::vector<std::string> containers)
                 continue;
             int rc = rc_ok;
             if (PCCERT_CONTEXT certificate = get_cert_context(name, rc)) {
-                kept.add(certificate);
+                kept.emplace_back(certificate);
             } else if (rc == rc_failed_without_code) {
                 // Windows did not say why: the certificate may be in the store
                 // and this container may still be inserted.

@@ -84,6 +84,12 @@ inline void close_handle(HANDLE handle)
 {
     CloseHandle(handle);
 }
+// A mutex this thread may own: released, then closed.
+inline void release_and_close_mutex(HANDLE mutex)
+{
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
 inline void free_local(HLOCAL memory)
 {
     LocalFree(memory);
@@ -91,4 +97,5 @@ inline void free_local(HLOCAL memory)
 
 using KernelHandle = Owned<HANDLE, close_handle>;                       // null when invalid
 using FileHandle = Owned<HANDLE, close_handle, invalid_handle_value>;  // INVALID_HANDLE_VALUE when invalid
+using HeldMutex = Owned<HANDLE, release_and_close_mutex>;
 using LocalMemory = Owned<HLOCAL, free_local>;
