@@ -11,6 +11,8 @@ struct CensusResult {
     bool changed;
 };
 
+// take_census is in census.cpp; the counting, the probe and the exchange,
+// which call PC/SC and SetupAPI, in census_platform.cpp.
 class CarrierCensus {
 public:
     // Counts, logs a change as INFO, and remembers the new counts whatever

@@ -12,6 +12,8 @@
 
 namespace crypt_utils {
 
+// --- container_certificates.cpp ---------------------------------------------
+
 // import_if_not_exists: outcomes besides 0, 200 and Windows error codes.
 constexpr int rc_outside_validity = 100;
 constexpr int rc_already_in_store = 101;
@@ -21,6 +23,14 @@ constexpr int rc_already_in_store = 101;
 PCCERT_CONTEXT get_cert_context(const std::string& container);
 // The same, with the routine's rc.
 PCCERT_CONTEXT get_cert_context(const std::string& container, int& rc);
+
+// Imports the container's certificate into "My" unless it is there already
+// (rc 101) or outside its validity period (rc 100); may mark the container
+// default first. 0 when an import was attempted.
+int import_if_not_exists(const std::string& container);
+int import_certificate(const std::string& container);
+
+// --- store_cleaning.cpp -----------------------------------------------------
 
 // The subject's common name (OID 2.5.4.3) in the ANSI code page, or "".
 std::string extract_cert_attribute(PCCERT_CONTEXT certificate);
@@ -32,11 +42,7 @@ std::string extract_cert_attribute(PCCERT_CONTEXT certificate);
 // protects: then nothing is deleted (rc_failed_without_code).
 int clean_local_storage(std::vector<std::string> containers);
 
-// Imports the container's certificate into "My" unless it is there already
-// (rc 101) or outside its validity period (rc 100); may mark the container
-// default first. 0 when an import was attempted.
-int import_if_not_exists(const std::string& container);
-int import_certificate(const std::string& container);
+// --- expiry_check.cpp -------------------------------------------------------
 
 // True when the certificate is outside its validity period; warns the user
 // (in a box of its own thread) when it is, or when it expires within the
@@ -44,11 +50,3 @@ int import_certificate(const std::string& container);
 bool check_cert_expiration(PCCERT_CONTEXT certificate);
 
 }  // namespace crypt_utils
-
-// Formats, logs and shows (from a thread of its own) the two warnings.
-void warn_days_left(unsigned short days, const std::string& common_name);
-void warn_expired(const std::string& common_name);
-
-// The warning thread's routine, given one WarningRequest: shows the box,
-// then frees the request and its text. Returns 0.
-DWORD WINAPI show_warning_box(void* request);

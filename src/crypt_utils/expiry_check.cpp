@@ -3,65 +3,50 @@
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/expiry_rules.h"
 #include "diag/log.h"
+#include "diag/owned.h"
 
 #include <windows.h>
 
-#include <cstring>
 #include <string>
 
-// What a warning thread needs: its own copy of the text, freed by the thread
-// once the user has closed the box, so any number of warnings may be open.
+namespace {
+
+// What a warning thread needs: its own copy of the text, so that any number
+// of warnings may be open while further ones are formatted.
 struct WarningRequest {
-    char* text;
+    std::string text;
     UINT style;
 };
 
-namespace {
+void free_request(WarningRequest* request)
+{
+    delete request;
+}
+
+using OwnedRequest = Owned<WarningRequest*, free_request>;
 
 const UINT days_left_style = MB_ICONWARNING | MB_OK;  // 0x30
 const UINT expired_style = MB_ICONERROR | MB_OK;      // 0x10
 
-// The polling cycle never waits for the box: the thread runs on by itself.
-void start_warning(const std::string& text, UINT style)
-{
-    WarningRequest* request = new (std::nothrow) WarningRequest{new (std::nothrow) char[text.size() + 1], style};
-    if (!request || !request->text) {
-        if (request)
-            delete[] request->text;
-        delete request;
-        return;
-    }
-    std::memcpy(request->text, text.c_str(), text.size() + 1);
-    HANDLE thread = CreateThread(nullptr, 0, show_warning_box, request, 0, nullptr);
-    if (!thread) {
-        delete[] request->text;
-        delete request;
-        return;
-    }
-    CloseHandle(thread);
-}
-
-unsigned long long ticks(const FILETIME& time)
-{
-    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-expiry::CalendarDate date_of(const SYSTEMTIME& time)
-{
-    return expiry::CalendarDate{time.wYear, time.wMonth, time.wDay};
-}
-
-}  // namespace
-
+// The thread's routine: shows the box, then frees its request (returns 0).
 DWORD WINAPI show_warning_box(void* parameter)
 {
-    WarningRequest* request = static_cast<WarningRequest*>(parameter);
-    MessageBoxA(nullptr, request->text, expiry::box_caption, request->style);
-    delete[] request->text;
-    delete request;
+    const OwnedRequest request(static_cast<WarningRequest*>(parameter));
+    MessageBoxA(nullptr, request.get()->text.c_str(), expiry::box_caption, request.get()->style);
     return 0;
 }
 
+// The polling cycle never waits for the box: the thread runs on by itself,
+// and its handle is not kept.
+void start_warning(const std::string& text, UINT style)
+{
+    OwnedRequest request(new WarningRequest{text, style});
+    const KernelHandle thread(CreateThread(nullptr, 0, show_warning_box, request.get(), 0, nullptr));
+    if (thread.held())
+        request.detach();  // the thread's now
+}
+
+// Formats, logs and shows the two warnings.
 void warn_days_left(unsigned short days, const std::string& common_name)
 {
     const std::string text = expiry::days_left_text(days, common_name);
@@ -75,6 +60,18 @@ void warn_expired(const std::string& common_name)
     log_write(ERROR, "%s", text.c_str());
     start_warning(text, expired_style);
 }
+
+unsigned long long ticks(const FILETIME& time)
+{
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+expiry::CalendarDate date_of(const SYSTEMTIME& time)
+{
+    return expiry::CalendarDate{time.wYear, time.wMonth, time.wDay};
+}
+
+}  // namespace
 
 namespace crypt_utils {
 

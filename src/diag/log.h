@@ -14,9 +14,10 @@
 typedef unsigned int LogLevel;
 enum : LogLevel { DEBUG = 0, INFO = 1, WARNING = 2, ERROR = 3 };
 
-// Never fails towards the caller and needs no initialisation.
+// Never fails towards the caller and needs no initialisation. (log.cpp)
 void log_write(LogLevel level, const char* format, ...) KEYHAVEN_PRINTF(2, 3);
 
 // "c:\nivra\" once the folder exists or was created; empty otherwise, so that
 // callers fall back to the current directory. Creates the folder on demand.
+// (data_directory.cpp)
 std::string data_directory();
