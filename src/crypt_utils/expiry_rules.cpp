@@ -7,15 +7,23 @@ namespace expiry {
 
 namespace {
 
-// The days-left text has a Latin "c" in "работа c ним", the expired text a
-// Cyrillic one: both as users have always seen them.
+// The texts are Windows-1251 bytes, written as escapes so that the binary
+// holds them whatever the compiler's source encoding. The days-left text has
+// a Latin "c" in "работа c ним", the expired text a Cyrillic one: both as
+// users have always seen them.
+//
+// Срок действия сертификата на имя "%s" истекает через %hu %s!
+// Пожалуйста, обратитесь за перевыпуском сертификата.
+// В противном случае, работа c ним в системе станет невозможной через %hu %s.
 const char days_left_format[] =
     "\xD1\xF0\xEE\xEA \xE4\xE5\xE9\xF1\xF2\xE2\xE8\xFF \xF1\xE5\xF0\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xE0 \xED\xE0 \xE8\xEC\xFF \"%s\" \xE8\xF1\xF2\xE5\xEA\xE0\xE5\xF2 \xF7\xE5\xF0\xE5\xE7 %hu %s!\n\xCF\xEE\xE6\xE0\xEB\xF3\xE9\xF1\xF2\xE0, \xEE\xE1\xF0\xE0\xF2\xE8\xF2\xE5\xF1\xFC \xE7\xE0 \xEF\xE5\xF0\xE5\xE2\xFB\xEF\xF3\xF1\xEA\xEE\xEC \xF1\xE5\xF0\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xE0.\n\xC2 \xEF\xF0\xEE\xF2\xE8\xE2\xED\xEE\xEC \xF1\xEB\xF3\xF7\xE0\xE5, \xF0\xE0\xE1\xEE\xF2\xE0 c \xED\xE8\xEC \xE2 \xF1\xE8\xF1\xF2\xE5\xEC\xE5 \xF1\xF2\xE0\xED\xE5\xF2 \xED\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xEE\xE9 \xF7\xE5\xF0\xE5\xE7 %hu %s.";
+
+// Срок действия сертификата на имя "%s" истёк. Дальнейшая работа с ним в системе невозможна.
 const char expired_format[] =
     "\xD1\xF0\xEE\xEA \xE4\xE5\xE9\xF1\xF2\xE2\xE8\xFF \xF1\xE5\xF0\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xE0 \xED\xE0 \xE8\xEC\xFF \"%s\" \xE8\xF1\xF2\xB8\xEA. \xC4\xE0\xEB\xFC\xED\xE5\xE9\xF8\xE0\xFF \xF0\xE0\xE1\xEE\xF2\xE0 \xF1 \xED\xE8\xEC \xE2 \xF1\xE8\xF1\xF2\xE5\xEC\xE5 \xED\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xE0.";
 
 const char form_one[] = "\xE4\xE5\xED\xFC";    // день
-const char form_few[] = "\xE4\xED\xFF";    // дня
+const char form_few[] = "\xE4\xED\xFF";      // дня
 const char form_many[] = "\xE4\xED\xE5\xE9";  // дней
 
 // The text with the name cut so that the whole stays within the limit.
@@ -39,6 +47,7 @@ std::string formatted(const char* format, const std::string& name, unsigned shor
 
 }  // namespace
 
+// Менеджер сертификатов
 const char box_caption[] = "\xCC\xE5\xED\xE5\xE4\xE6\xE5\xF0 \xF1\xE5\xF0\xF2\xE8\xF4\xE8\xEA\xE0\xF2\xEE\xE2";
 
 int days_in_month(int year, int month)
@@ -79,6 +88,7 @@ bool days_left_warning(const CalendarDate& today, const CalendarDate& expires, u
     return false;
 }
 
+// The fixed rule on purpose, not Russian grammar: 11 takes "день" and 12 to 14 take "дня".
 const char* day_form(unsigned days)
 {
     if (days == 1 || days % 10 == 1)
