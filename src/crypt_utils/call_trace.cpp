@@ -9,7 +9,8 @@
 
 namespace crypt_utils {
 
-CallTrace::CallTrace(const char* name, const std::string& entry) : name_(name), full_name_(std::string("crypt_utils::") + name)
+CallTrace::CallTrace(const char* name, const std::string& entry)
+    : name_(name), full_name_(std::string("crypt_utils::") + name)
 {
     log_write(DEBUG, "----> calling %s", entry.c_str());
 }

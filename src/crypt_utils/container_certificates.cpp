@@ -48,6 +48,35 @@ bool read_key_certificate(CallTrace& trace, HCRYPTKEY key, const char* size_call
                     "CertCreateCertificateContext()");
 }
 
+// The container a routine reads, its key and the certificate stored with
+// the key, each with the label its clean-up line shows. Members go in
+// reverse order: the key before its provider.
+struct ContainerRead {
+    explicit ContainerRead(const char* certificate_label) : certificate(certificate_label) {}
+    ProviderHandle prov{"prov"};
+    KeyHandle key{"key"};
+    Buffer cert_buffer{"cert_buffer"};
+    CertContext certificate;
+};
+
+// flags_text names the flags in the ERROR line.
+bool open_container(CallTrace& trace, ContainerRead& read, const std::string& container, DWORD flags,
+                    const char* flags_text)
+{
+    return trace.ok(__LINE__, CryptAcquireContextA(read.prov.put(), container.c_str(), nullptr, provider_type, flags),
+                    "CryptAcquireContext(%s, null, 75, %s)", container.c_str(), flags_text);
+}
+
+// The container's key and its certificate: the key spec found, or 0 after
+// the failing step's ERROR line.
+DWORD read_certificate(CallTrace& trace, ContainerRead& read, const char* size_call)
+{
+    const DWORD key_spec = get_user_key(trace, read.prov.get(), read.key);
+    if (!key_spec || !read_key_certificate(trace, read.key.get(), size_call, read.cert_buffer, read.certificate))
+        return 0;
+    return key_spec;
+}
+
 void mark_default_if_asked(CallTrace& trace, HCRYPTPROV provider, const std::string& container)
 {
     if (settings.mark_default != 1) {
@@ -84,47 +113,34 @@ PCCERT_CONTEXT get_cert_context(const std::string& container)
 PCCERT_CONTEXT get_cert_context(const std::string& container, int& rc)
 {
     CallTrace trace("get_cert_context", "get_cert_context(" + container + ")");
-    ProviderHandle prov("prov");
-    KeyHandle key("key");
-    Buffer cert_buffer("cert_buffer");
-    CertContext certificate("certificate");
-
+    ContainerRead read("certificate");
     [&] {
-        if (trace.ok(__LINE__, CryptAcquireContextA(prov.put(), container.c_str(), nullptr, provider_type,
-                                                    CRYPT_SILENT),
-                     "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str()) &&
-            get_user_key(trace, prov.get(), key))
-            read_key_certificate(trace, key.get(), "CryptGetKeyParam(KP_CERTIFICATE)", cert_buffer, certificate);
+        if (open_container(trace, read, container, CRYPT_SILENT, "CRYPT_SILENT"))
+            read_certificate(trace, read, "CryptGetKeyParam(KP_CERTIFICATE)");
     }();
 
-    key.free_now();  // before its provider goes; no line for it
-    trace.clean_up(cert_buffer, prov);
+    read.key.free_now();  // before its provider goes; no line for it
+    trace.clean_up(read.cert_buffer, read.prov);
     rc = trace.close();
-    return certificate.detach();
+    return read.certificate.detach();
 }
 
 int import_if_not_exists(const std::string& container)
 {
     CallTrace trace("import_if_not_exists", "import_if_not_exists(" + container + ")");
-    ProviderHandle prov("prov");
-    KeyHandle key("key");
-    Buffer cert_buffer("cert_buffer");
-    CertContext user_cert("user_cert");
+    ContainerRead read("user_cert");
     Buffer subject_buffer("subject_buffer");
     CertStore h_cert_store("h_cert_store");
     CertContext cert_context("cert_context");
 
     [&] {
-        if (!trace.ok(__LINE__, CryptAcquireContextA(prov.put(), container.c_str(), nullptr, provider_type,
-                                                     CRYPT_MACHINE_KEYSET),
-                      "CryptAcquireContext(%s, null, 75, CRYPT_MACHINE_KEYSET)", container.c_str()))
+        if (!open_container(trace, read, container, CRYPT_MACHINE_KEYSET, "CRYPT_MACHINE_KEYSET"))
             return;
-        mark_default_if_asked(trace, prov.get(), container);
-        if (!get_user_key(trace, prov.get(), key) ||
-            !read_key_certificate(trace, key.get(), "CryptGetKeyParam(KP_CERTIFICATE, null)", cert_buffer, user_cert))
+        mark_default_if_asked(trace, read.prov.get(), container);
+        if (!read_certificate(trace, read, "CryptGetKeyParam(KP_CERTIFICATE, null)"))
             return;
 
-        CERT_NAME_BLOB* subject = &user_cert.get()->pCertInfo->Subject;
+        CERT_NAME_BLOB* subject = &read.certificate.get()->pCertInfo->Subject;
         DWORD subject_size = 0;
         if (!trace.ok(__LINE__, (subject_size = CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR,
                                                                nullptr, 0)) != 0,
@@ -140,14 +156,15 @@ int import_if_not_exists(const std::string& container)
 
         // The same issuer and serial number make the same certificate.
         cert_context.reset(CertFindCertificateInStore(h_cert_store.get(), certificate_encoding, 0,
-                                                      CERT_FIND_SUBJECT_CERT, user_cert.get()->pCertInfo, nullptr));
+                                                      CERT_FIND_SUBJECT_CERT, read.certificate.get()->pCertInfo,
+                                                      nullptr));
         if (cert_context.held()) {
             log_write(WARNING, "certificate { %s } was already imported to [MY] before, skipping...", subject_text);
             check_cert_expiration(cert_context.get());
             return trace.set_rc(rc_already_in_store);
         }
         log_write(INFO, "certificate { %s } not found in [MY] store, importing...", subject_text);
-        if (check_cert_expiration(user_cert.get()))
+        if (check_cert_expiration(read.certificate.get()))
             return trace.set_rc(rc_outside_validity);
         if (import_certificate(container) == rc_ok)
             log_write(INFO, "certificate imported successfully");
@@ -155,36 +172,30 @@ int import_if_not_exists(const std::string& container)
             log_write(ERROR, "error import certificate to store [MY]");
     }();
 
-    trace.clean_up(user_cert, cert_context, cert_buffer, h_cert_store, subject_buffer, key, prov);
+    trace.clean_up(read.certificate, cert_context, read.cert_buffer, h_cert_store, subject_buffer, read.key, read.prov);
     return trace.close();
 }
 
 int import_certificate(const std::string& container)
 {
     CallTrace trace("import_certificate", "import_certificate(" + container + ")");
-    ProviderHandle prov("prov");
-    KeyHandle key("key");
-    Buffer cert_buffer("cert_buffer");
-    CertContext user_cert("user_cert");
+    ContainerRead read("user_cert");
     Buffer cont_friendly_name("cont_friendly_name");
     CertStore h_cert_store("h_cert_store");
 
     [&] {
-        if (!trace.ok(__LINE__, CryptAcquireContextA(prov.put(), container.c_str(), nullptr, provider_type,
-                                                     CRYPT_SILENT),
-                      "CryptAcquireContext(%s, null, 75, CRYPT_SILENT)", container.c_str()))
+        if (!open_container(trace, read, container, CRYPT_SILENT, "CRYPT_SILENT"))
             return;
         // The key link names the key spec the certificate was found under.
-        const DWORD key_spec = get_user_key(trace, prov.get(), key);
-        if (!key_spec ||
-            !read_key_certificate(trace, key.get(), "CryptGetKeyParam(KP_CERTIFICATE)", cert_buffer, user_cert))
+        const DWORD key_spec = read_certificate(trace, read, "CryptGetKeyParam(KP_CERTIFICATE)");
+        if (!key_spec)
             return;
 
         DWORD name_size = 0;
-        if (!trace.ok(__LINE__, CryptGetProvParam(prov.get(), pp_container, nullptr, &name_size, fqcn_flag),
+        if (!trace.ok(__LINE__, CryptGetProvParam(read.prov.get(), pp_container, nullptr, &name_size, fqcn_flag),
                       "CryptGetProvParam(PP_CONTAINER, null)") ||
             !trace.allocated(__LINE__, cont_friendly_name.allocate(name_size)) ||
-            !trace.ok(__LINE__, CryptGetProvParam(prov.get(), pp_container, cont_friendly_name.data(), &name_size,
+            !trace.ok(__LINE__, CryptGetProvParam(read.prov.get(), pp_container, cont_friendly_name.data(), &name_size,
                                                   fqcn_flag),
                       "CryptGetProvParam(PP_CONTAINER)") ||
             !trace.ok(__LINE__, *h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
@@ -200,16 +211,16 @@ int import_certificate(const std::string& container)
         key_link.cProvParam = 0;
         key_link.rgProvParam = nullptr;
         key_link.dwKeySpec = key_spec;
-        if (trace.ok(__LINE__, CertSetCertificateContextProperty(user_cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
+        if (trace.ok(__LINE__, CertSetCertificateContextProperty(read.certificate.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
                                                                  &key_link),
                      "CertSetCertificateContextProperty()"))
-            trace.ok(__LINE__, CertAddCertificateContextToStore(h_cert_store.get(), user_cert.get(),
+            trace.ok(__LINE__, CertAddCertificateContextToStore(h_cert_store.get(), read.certificate.get(),
                                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr),
                      "CertAddCertificateContextToStore()");
     }();
 
-    key.free_now();  // before its provider goes; no line for it
-    trace.clean_up(user_cert, cert_buffer, h_cert_store, prov, cont_friendly_name);
+    read.key.free_now();  // before its provider goes; no line for it
+    trace.clean_up(read.certificate, read.cert_buffer, h_cert_store, read.prov, cont_friendly_name);
     return trace.close();
 }
 
