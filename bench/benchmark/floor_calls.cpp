@@ -1,4 +1,4 @@
-#include "perf/floor_calls.h"
+#include "benchmark/floor_calls.h"
 
 #include <windows.h>
 #include <cfgmgr32.h>

@@ -1,7 +1,7 @@
 // bench_perf_floor.exe [SECONDS]: the floor's calls once a second with the
 // agent's pause between them, for as long as asked (default: until
 // stopped), so its CPU use can be measured the same way as the idle agent's.
-#include "perf/floor_calls.h"
+#include "benchmark/floor_calls.h"
 
 #include <windows.h>
 

@@ -2,9 +2,9 @@
 // the time until its certificate is in the user's store is taken. The store
 // is watched through its registry backing, which is where the certificate
 // lands when the agent closes the store after the import.
-#include "perf/perf_modes.h"
-#include "perf/perf_meter.h"
-#include "perf/perf_store.h"
+#include "benchmark/perf_modes.h"
+#include "benchmark/perf_meter.h"
+#include "benchmark/perf_store.h"
 #include "support/bench_carriers.h"
 #include "support/bench_provider.h"
 

@@ -1,8 +1,8 @@
 // bench_perf.exe MODE [key=value...]: one measurement of the agent's cost,
 // run by bench/perf in a reference workstation. Prints "sample" and "note"
 // lines; the exit code counts what went wrong.
-#include "perf/perf_modes.h"
-#include "perf/perf_store.h"
+#include "benchmark/perf_modes.h"
+#include "benchmark/perf_store.h"
 
 #include "common/bench_files.h"
 

@@ -1,4 +1,4 @@
-#include "perf/perf_meter.h"
+#include "benchmark/perf_meter.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

@@ -1,9 +1,9 @@
 // Quiet turns (no carrier change, no pause) and their parts, next to the
 // floor: the same Windows calls made bare.
 #include "core/provider_lock.h"
-#include "perf/floor_calls.h"
-#include "perf/perf_modes.h"
-#include "perf/perf_turns.h"
+#include "benchmark/floor_calls.h"
+#include "benchmark/perf_modes.h"
+#include "benchmark/perf_turns.h"
 #include "settings/settings.h"
 #include "support/timing_for_tests.h"
 

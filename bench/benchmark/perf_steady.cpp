@@ -7,9 +7,9 @@
 // kept loaded (see StandinProviderKept), so what grows afterwards is the
 // agent's own. The stand-ins' open contexts, keys and PC/SC handles are
 // sampled as well: anything the agent forgot to release would show there.
-#include "perf/perf_modes.h"
-#include "perf/perf_store.h"
-#include "perf/perf_turns.h"
+#include "benchmark/perf_modes.h"
+#include "benchmark/perf_store.h"
+#include "benchmark/perf_turns.h"
 #include "support/agent_log.h"
 #include "support/bench_carriers.h"
 #include "support/bench_provider.h"

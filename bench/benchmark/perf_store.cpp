@@ -1,4 +1,4 @@
-#include "perf/perf_store.h"
+#include "benchmark/perf_store.h"
 
 #include <windows.h>
 #include <wincrypt.h>

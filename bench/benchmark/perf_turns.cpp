@@ -1,4 +1,4 @@
-#include "perf/perf_turns.h"
+#include "benchmark/perf_turns.h"
 
 #include "support/timing_for_tests.h"
 

@@ -2,7 +2,7 @@
 // Turns of the agent's polling cycle as the benchmarks drive them.
 
 #include "core/polling_cycle.h"
-#include "perf/perf_meter.h"
+#include "benchmark/perf_meter.h"
 
 #include <string>
 

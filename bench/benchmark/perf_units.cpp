@@ -4,9 +4,9 @@
 #include "crypt_utils/certificates.h"
 #include "crypt_utils/containers.h"
 #include "diag/log.h"
-#include "perf/perf_modes.h"
-#include "perf/perf_store.h"
-#include "perf/perf_turns.h"
+#include "benchmark/perf_modes.h"
+#include "benchmark/perf_store.h"
+#include "benchmark/perf_turns.h"
 
 #include <windows.h>
 #include <wincrypt.h>

@@ -3,9 +3,9 @@
 // threads, memory and CPU as they come and go, and a store snapshot must
 // put the store back exactly, key links included.
 #include "carriers/census.h"
-#include "perf/floor_calls.h"
-#include "perf/perf_meter.h"
-#include "perf/perf_store.h"
+#include "benchmark/floor_calls.h"
+#include "benchmark/perf_meter.h"
+#include "benchmark/perf_store.h"
 #include "settings/settings.h"
 #include "support/bench_carriers.h"
 #include "support/bench_provider.h"
