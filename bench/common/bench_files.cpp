@@ -160,4 +160,17 @@ bool from_hex(const std::string& hex, std::string& bytes)
     return high < 0;
 }
 
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> fields;
+    std::string::size_type start = 0;
+    for (;;) {
+        std::string::size_type end = text.find(separator, start);
+        fields.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            return fields;
+        start = end + 1;
+    }
+}
+
 }  // namespace bench

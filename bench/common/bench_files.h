@@ -41,6 +41,8 @@ private:
 
 // "0A1B..." upper-case hex of bytes, and back (blanks ignored; false on junk).
 std::string to_hex(const std::string& bytes);
+// The fields of text between separators, empty ones kept ("a,,b": a, "", b).
+std::vector<std::string> split(const std::string& text, char separator);
 bool from_hex(const std::string& hex, std::string& bytes);
 
 }  // namespace bench

@@ -129,7 +129,7 @@ bool token_present(const std::string& id)
 bool card_present(const std::string& reader)
 {
     for (const auto& line : bench::read_lines(pcsc_file())) {
-        std::vector<std::string> fields = bench_csp::split(line, '\t');
+        std::vector<std::string> fields = bench::split(line, '\t');
         if (fields.size() >= 2 && fields[0] == reader)
             return fields[1] == "card";
     }

@@ -56,19 +56,6 @@ inline std::string fail_switch(const std::string& operation)
 constexpr unsigned long default_version_word = 0x0500;
 constexpr unsigned long default_version_ex[5] = {12000, 12000, 1, 4, 0};
 
-inline std::vector<std::string> split(const std::string& line, char separator)
-{
-    std::vector<std::string> fields;
-    std::string::size_type start = 0;
-    for (;;) {
-        std::string::size_type end = line.find(separator, start);
-        fields.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            return fields;
-        start = end + 1;
-    }
-}
-
 inline bool starts_with(const std::string& text, const std::string& prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -113,7 +100,7 @@ inline std::string format_container(const Container& container)
 // False for a line that is not a container (it is then ignored).
 inline bool parse_container(const std::string& line, Container& container)
 {
-    std::vector<std::string> fields = split(line, '\t');
+    std::vector<std::string> fields = bench::split(line, '\t');
     if (fields.size() != 4 || fields[0].empty())
         return false;
     container.name = fields[0];

@@ -12,6 +12,8 @@
 // C:\bench\pcsc-record.txt: one line per call, see winscard_standin.cpp.
 // C:\bench\pcsc-counters.txt: "contexts N", "cards N", "lists N" (still open).
 
+#include "common/bench_files.h"
+
 #include <string>
 #include <vector>
 
@@ -34,19 +36,6 @@ struct Reader {
     std::vector<std::string> replies;  // as written; empty for "-"
 };
 
-inline std::vector<std::string> split(const std::string& text, char separator)
-{
-    std::vector<std::string> parts;
-    std::string::size_type start = 0;
-    for (;;) {
-        std::string::size_type end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            return parts;
-        start = end + 1;
-    }
-}
-
 inline std::string join(const std::vector<std::string>& parts, char separator)
 {
     std::string text;
@@ -58,20 +47,20 @@ inline std::string join(const std::vector<std::string>& parts, char separator)
 // False for a line that is not four fields with a known card state.
 inline bool parse_reader(const std::string& line, Reader& reader)
 {
-    std::vector<std::string> fields = split(line, '\t');
+    std::vector<std::string> fields = bench::split(line, '\t');
     if (fields.size() != 4 || fields[0].empty() || (fields[1] != "card" && fields[1] != "none"))
         return false;
     reader = Reader();
     reader.name = fields[0];
     reader.card = fields[1] == "card";
     if (fields[2] != "-") {
-        for (const std::string& flag : split(fields[2], ',')) {
+        for (const std::string& flag : bench::split(fields[2], ',')) {
             reader.t1_only = reader.t1_only || flag == "t1-only";
             reader.exclusive = reader.exclusive || flag == "exclusive";
         }
     }
     if (fields[3] != "-")
-        reader.replies = split(fields[3], ';');
+        reader.replies = bench::split(fields[3], ';');
     return true;
 }
 

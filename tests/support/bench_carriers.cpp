@@ -50,7 +50,7 @@ std::vector<Node> plugged_nodes()
 {
     std::vector<Node> nodes;
     for (const std::string& line : bench::read_lines(bench::path(devices_file))) {
-        std::vector<std::string> f = pcsc_bench::split(line, '\t');
+        std::vector<std::string> f = bench::split(line, '\t');
         if (f.size() == 4)
             nodes.push_back(Node{f[0], f[1], f[2], f[3]});
     }
@@ -216,7 +216,7 @@ std::vector<PcscCall> pcsc_calls()
 {
     std::vector<PcscCall> calls;
     for (const std::string& line : bench::read_lines(bench::path(pcsc_bench::record_file))) {
-        std::vector<std::string> fields = pcsc_bench::split(line, '\t');
+        std::vector<std::string> fields = bench::split(line, '\t');
         PcscCall call;
         call.call = fields[0];
         for (std::size_t i = 1; i < fields.size(); ++i) {

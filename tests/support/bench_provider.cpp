@@ -44,7 +44,7 @@ std::vector<std::vector<std::string>> record_entries(const std::string& kind)
 {
     std::vector<std::vector<std::string>> entries;
     for (const auto& line : bench::read_lines(record_file())) {
-        std::vector<std::string> fields = bench_csp::split(line, '\t');
+        std::vector<std::string> fields = bench::split(line, '\t');
         if (fields[0] == kind)
             entries.push_back(fields);
     }
