@@ -6,7 +6,7 @@ import time
 
 import faults
 from faults import ERROR, INFO, WARNING, FaultScenario, qualified
-from xvfb import Xvfb
+from xvfb import OnDisplay
 
 from benchlib import boxes, settings
 
@@ -62,15 +62,7 @@ class Volume(FaultScenario):
         self.assertAgentRunning(pid)
 
 
-class ManyWarnings(FaultScenario):
-    def setUp(self):
-        super().setUp()
-        self.display = Xvfb().start()
-
-    def tearDown(self):
-        super().tearDown()
-        self.display.stop()
-
+class ManyWarnings(OnDisplay, FaultScenario):
     def test_fifty_expiring_certificates_open_fifty_boxes_and_the_cycle_goes_on(self):
         not_before, not_after, expired = boxes.warning_dates()
         dates = {"not_before": not_before.isoformat(), "not_after": not_after.isoformat()}

@@ -7,7 +7,7 @@ from pathlib import Path
 
 import harness
 from harness import ScenarioTest, wait_until
-from xvfb import Xvfb
+from xvfb import OnDisplay
 
 from benchlib import agent, boxes, store
 
@@ -38,14 +38,9 @@ def thread_count(pid):
         return 0
 
 
-class WarningBox(ScenarioTest):
-    def setUp(self):
-        super().setUp()
-        self.display = Xvfb().start()
-
+class WarningBox(OnDisplay, ScenarioTest):
     def tearDown(self):
         super().tearDown()
-        self.display.stop()
         agent.reset(self.ws)  # a server whose desktop is not bound to the display just stopped
 
     def expected_warning(self):

@@ -75,3 +75,17 @@ class Xvfb:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+class OnDisplay:
+    """Mixed into a scenario (before its test class) whose agent shows its
+    boxes: each test gets a display of its own, stopped after the test's own
+    tearDown."""
+
+    def setUp(self):
+        super().setUp()
+        self.display = Xvfb().start()
+
+    def tearDown(self):
+        super().tearDown()
+        self.display.stop()
