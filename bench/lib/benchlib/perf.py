@@ -21,7 +21,7 @@ hold the same store. C:\\bench\\perf\\layout.txt names the layout.
 """
 import datetime
 
-from benchlib import certs, pcsc, provider, settings, tokens
+from benchlib import certs, core, pcsc, provider, settings, tokens
 from benchlib.workstation import BenchError
 
 LAYOUT_FILE = "perf/layout.txt"
@@ -44,14 +44,15 @@ CA = "Keyhaven Perf CA"
 
 
 def register(sub):
-    p = sub.add_parser("reference", help="a new workstation laid out for the benchmark (bench/perf)")
+    p = sub.add_parser("reference", help="a new workstation laid out for the benchmark (bench/perf)",
+                       epilog="example:\n  bench/workstation --prefix build/perf-small reference --small --force")
     p.add_argument("--small", action="store_true", help="10 USB nodes, 1 token, 1 reader with a card")
+    core.add_force(p)
     p.set_defaults(func=reference_command)
 
 
 def reference_command(ws, args):
-    from benchlib import core
-    core.create_command(ws, args)
+    core.create(ws, force=args.force)
     lay_out(ws, small=args.small)
     print("%s reference workstation ready at %s" % ("small" if args.small else "full", ws.prefix))
 
