@@ -38,10 +38,14 @@ AREA_MODULES = [
 EPILOG = """\
 exit status:
   0  done
-  1  a check failed: the agent is not running (agent status, agent start),
-     agent run did not end in time; agent run itself exits with the agent's code
-  2  the command was not done: a mistake in the command or its input, or a
-     failure on the way; the one line on standard error says which
+  1  a check failed: no agent runs (agent status; agent start, looking again
+     1.5 s later), agent run did not end in time, pcsc show or usb show met
+     a failing Windows call; agent run otherwise exits with the agent's code
+  2  not done: a mistake in the command or its input, or a failure on the
+     way (a program of the workstation failed); the one line on standard
+     error says which
+  130 interrupted (Ctrl-C)
+  Every failure is one line on standard error: "bench/workstation: ...".
 
 examples:
   bench/workstation --prefix build/ws create
@@ -78,14 +82,27 @@ def loaded_modules():
 
 def build_parser():
     parser = Parser(prog=PROG, epilog=EPILOG,
-                    description="Drives a workstation: a Wine prefix with the agent, key carriers and the stand-ins.")
+                    description="Drives a workstation: a Wine prefix with the agent, key carriers and\n"
+                                "the stand-ins for what Wine cannot supply.")
     parser.add_argument("--prefix", metavar="DIR",
                         help="workstation folder (default: $KEYHAVEN_WORKSTATION or build/workstation)")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND")
     sub.required = True
     for module in loaded_modules():
         module.register(sub)
+    for each in parsers(parser):
+        each.set_defaults(parser_prog=each.prog)  # the innermost command's wins
     return parser
+
+
+def parsers(parser):
+    """The parser and every parser of its commands, at any depth, once each."""
+    found = [parser]
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            for child in dict.fromkeys(action.choices.values()):
+                found += parsers(child)
+    return found
 
 
 def failure(e):
@@ -112,7 +129,11 @@ def failure(e):
 
 def main(argv):
     try:
-        args = build_parser().parse_args(argv)
+        parser = build_parser()
+        args, extra = parser.parse_known_args(argv)
+        if extra:  # named by the command they were given to
+            command = {p.prog: p for p in parsers(parser)}[args.parser_prog]
+            command.error("unrecognized arguments: %s" % " ".join(extra))
         result = args.func(Workstation(args.prefix), args)
     except SystemExit:
         raise
