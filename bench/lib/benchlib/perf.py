@@ -22,7 +22,7 @@ hold the same store. C:\\bench\\perf\\layout.txt names the layout.
 import datetime
 
 from benchlib import certs, core, pcsc, provider, settings, tokens
-from benchlib.workstation import BenchError
+from benchlib.workstation import BenchError, failure_text
 
 LAYOUT_FILE = "perf/layout.txt"
 # Bump when the layout changes, so bench/perf --reuse makes them anew.
@@ -125,4 +125,5 @@ def _unrelated_certificates(ws, count):
         (folder / ("%03d.der" % i)).write_bytes(der)
     result = ws.tool(PERF_TOOL, "store-add", "dir=" + ws.windows_path(folder), check=False)
     if result.returncode != 0:
-        raise BenchError("could not add the unrelated certificates: %s" % result.stdout.decode(errors="replace"))
+        raise BenchError("could not add the unrelated certificates (exit code %d): %s"
+                         % (result.returncode, failure_text(result)))
