@@ -60,7 +60,7 @@ class BenchMistakes(ScenarioTest):
         self.addCleanup(shutil.rmtree, backup.parent)
         self.addCleanup(shutil.copy2, backup, product)
         shutil.copy2(self.ws.bench_dir / "bin" / "bench_mutex.exe", product)  # ends at once, saying how to use it
-        self.assertMistake(["agent", "start"], "not running: it ended within 1.5 s of its start: usage: bench_mutex")
+        self.assertMistake(["agent", "start"], "ended within 1.5 s of its start: usage: bench_mutex")
         product.unlink()
         self.assertMistake(["agent", "start"], "no %s" % product)
 

@@ -104,10 +104,12 @@ def start_command(ws, args):
     program(ws, args.quick)
     pid = start(ws, quick=args.quick, display=args.display, faketime=args.faketime)
     wait_until(lambda: not alive(pid), START_CHECK_SECONDS)
-    if pid not in running_pids(ws):
+    others = running_pids(ws)
+    if pid not in others:
         said = one_line(read_if_any(ws.bench_dir / START_ERRORS))
-        raise CheckFailed("the agent is not running: it ended within %g s of its start%s"
-                          % (START_CHECK_SECONDS, ": " + said if said else ""))
+        raise CheckFailed("the agent ended within %g s of its start%s%s"
+                          % (START_CHECK_SECONDS, ": " + said if said else "",
+                             " (agents running from before: %s)" % " ".join(map(str, others)) if others else ""))
     print("agent started (pid %d), running" % pid)
 
 

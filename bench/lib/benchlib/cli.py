@@ -135,8 +135,12 @@ def main(argv):
             command = {p.prog: p for p in parsers(parser)}[args.parser_prog]
             command.error("unrecognized arguments: %s" % " ".join(extra))
         result = args.func(Workstation(args.prefix), args)
+        sys.stdout.flush()
     except SystemExit:
         raise
+    except BrokenPipeError:  # the reader of the output went away: nothing to say to it
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 0
     except BaseException as e:  # noqa: B902 - the user gets one line, never a traceback
         status, line = failure(e)
         print("%s: %s" % (PROG, one_line(line)), file=sys.stderr)
