@@ -193,7 +193,7 @@ class SharedDataFolder(FaultScenario):
         super().setUp()
         self.other = Workstation(self.ws.prefix.parent / "test-workstation-shared")
         subprocess.run([sys.executable, str(harness.WORKSTATION_COMMAND), "--prefix", str(self.other.prefix),
-                        "create"], check=True, stdout=subprocess.DEVNULL)
+                        "create", "--force"], check=True, stdout=subprocess.DEVNULL)
         shutil.rmtree(self.other.nivra, ignore_errors=True)
         self.ws.nivra.mkdir(parents=True, exist_ok=True)
         self.other.nivra.symlink_to(self.ws.nivra)

@@ -84,7 +84,7 @@ class Package(unittest.TestCase):
     def setUp(self):
         self.ws = Workstation(BUILD / "package-workstation")
         subprocess.run([sys.executable, str(REPO / "bench" / "workstation"), "--prefix", str(self.ws.prefix),
-                        "create", "--no-agent"], check=True, stdout=subprocess.DEVNULL)
+                        "create", "--no-agent", "--force"], check=True, stdout=subprocess.DEVNULL)
         self.packages = self.ws.drive_c / "packages"
         self.packages.mkdir()
         for package in (self.current, self.newer):

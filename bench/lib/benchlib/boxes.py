@@ -23,7 +23,7 @@ import subprocess
 import sys
 from collections import namedtuple
 
-from benchlib.workstation import BenchError
+from benchlib.workstation import BenchError, failure_text
 
 TOOL = "bench_boxes.exe"
 
@@ -50,7 +50,7 @@ def register(sub):
     c = s.add_parser("close", help="press OK on every box")
     c.set_defaults(func=lambda ws, args: print("closed %d" % close_boxes(ws)))
     g = s.add_parser("screenshot", help="the X screen as a PNG file")
-    g.add_argument("file", metavar="FILE.png")
+    g.add_argument("file", metavar="FILE.png", help="where to write it")
     g.set_defaults(func=lambda ws, args: screenshot(args.file))
 
 
@@ -86,8 +86,7 @@ def _run(ws, action):
                          % (action, os.environ.get("DISPLAY")))
     lines = [line.rstrip("\r") for line in result.stdout.decode("utf-8", errors="replace").splitlines()]
     if result.returncode != 0:
-        errors = [line for line in lines if line.startswith("error")]
-        raise BenchError("bench_boxes %s: %s" % (action, errors[0] if errors else "exit code %d" % result.returncode))
+        raise BenchError("bench_boxes %s failed (exit code %d): %s" % (action, result.returncode, failure_text(result)))
     return lines
 
 

@@ -18,7 +18,7 @@ import datetime
 import re
 import secrets
 
-from benchlib.workstation import BenchError
+from benchlib.workstation import BenchError, existing_file, failure_text
 
 DEFAULT_ISSUER = "Keyhaven Test CA"
 NO_CN_ORGANIZATION = "Keyhaven Bench"
@@ -33,11 +33,17 @@ OID_KEY_USAGE = "2.5.29.15"
 
 
 def register(sub):
-    p = sub.add_parser("cert", help="make a test certificate (DER), or show what crypt32 reads from one")
+    p = sub.add_parser("cert", help="make a test certificate (DER), or show what crypt32 reads from one",
+                       epilog="examples:\n"
+                              "  bench/workstation cert make -o a.der --cn 'Иванов Иван' --serial 0A11 --not-after +20d\n"
+                              "  bench/workstation cert make -o old.der --cn Old --not-after=-1d\n"
+                              "  bench/workstation cert show a.der\n"
+                              "WHEN: an ISO date-time in UTC (2027-02-28T12:00:00, 2027-02-28) or +Nd, -Nd, +Nh, "
+                              "-Nh, +Nm, -Nm from now\n(a negative one with '=': --not-after=-1d)")
     s = p.add_subparsers(dest="action", metavar="ACTION")
     s.required = True
     m = s.add_parser("make", help="an X.509 v3 DER certificate")
-    m.add_argument("-o", "--output", required=True, metavar="FILE.der")
+    m.add_argument("-o", "--output", required=True, metavar="FILE.der", help="where to write it")
     names = m.add_mutually_exclusive_group(required=True)
     names.add_argument("--cn", help="subject common name")
     names.add_argument("--no-cn", action="store_true", help="a subject without a common name")
@@ -47,7 +53,7 @@ def register(sub):
     m.add_argument("--not-after", default="+365d", metavar="WHEN", help="default: +365d")
     m.set_defaults(func=make_command)
     w = s.add_parser("show", help="parse it with crypt32 in the workstation (bench_cert.exe)")
-    w.add_argument("file")
+    w.add_argument("file", metavar="FILE.der", type=existing_file, help="the certificate")
     w.set_defaults(func=show_command)
 
 
@@ -191,7 +197,8 @@ def show(ws, path):
         key, _, value = line.strip("\r").partition(" ")
         fields[key] = value
     if result.returncode != 0:
-        raise BenchError("crypt32 refused the certificate: %s" % fields.get("error", "?"))
+        raise BenchError("crypt32 refused the certificate (bench_cert exit code %d): %s"
+                         % (result.returncode, failure_text(result)))
     return fields
 
 

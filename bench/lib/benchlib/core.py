@@ -6,10 +6,12 @@ from benchlib.workstation import BenchError, ensure_template
 
 
 def register(sub):
-    p = sub.add_parser("create", help="a new workstation: prefix, locale, stand-ins installed, agent copied in")
+    p = sub.add_parser("create", help="a new workstation: prefix, locale, stand-ins installed, agent copied in",
+                       epilog="example:\n  bench/workstation --prefix build/ws create --force")
     p.add_argument("--no-agent", action="store_true",
                    help="stand-ins only, no agent in C:\\Program Files\\Keyhaven: for trying the package")
-    p.set_defaults(func=create_command)
+    add_force(p)
+    p.set_defaults(func=lambda ws, args: create(ws, agent=not args.no_agent, force=args.force))
     p = sub.add_parser("logon", help="a user logs on: the HKLM and HKCU ...\\CurrentVersion\\Run values start "
                                      "(plain wineboot)")
     p.set_defaults(func=logon_command)
@@ -18,8 +20,13 @@ def register(sub):
     p = sub.add_parser("install", help="copy the freshly built agent and stand-ins into the workstation")
     p.set_defaults(func=install_command)
     p = sub.add_parser("server", help="start (or stop) the workstation's persistent wineserver")
-    p.add_argument("action", choices=["start", "stop"])
+    p.add_argument("action", choices=["start", "stop"], help="start: one that stays; stop: it and every program")
     p.set_defaults(func=server_command)
+
+
+def add_force(parser):
+    parser.add_argument("--force", action="store_true",
+                        help="replace the workstation already at the prefix (everything in it is lost)")
 
 
 def _modules():
@@ -27,10 +34,15 @@ def _modules():
     return loaded_modules()
 
 
-def create_command(ws, args):
-    from benchlib import agent
+def create(ws, agent=True, force=False):
+    """A new workstation at ws.prefix; one already there only when force."""
+    if ws.exists() and not force:
+        raise BenchError("a workstation is already at %s (--force replaces it)" % ws.prefix)
+    if not ws.exists() and ws.prefix.is_dir() and any(ws.prefix.iterdir()):
+        raise BenchError("%s holds files and is no workstation: not replacing it" % ws.prefix)
+    from benchlib import agent as agents
     if ws.exists():
-        agent.stop_all(ws)
+        agents.stop_all(ws)
     ws.stop_server()
     template = ensure_template()
     shutil.rmtree(ws.prefix, ignore_errors=True)
@@ -38,7 +50,7 @@ def create_command(ws, args):
     subprocess.run(["cp", "-a", str(template), str(ws.prefix)], check=True)
     (ws.prefix / ".complete").unlink(missing_ok=True)
     ws.ensure_server()
-    install_command(ws, args, agent=not getattr(args, "no_agent", False))
+    install_command(ws, None, agent=agent)
     print("workstation ready at %s" % ws.prefix)
 
 

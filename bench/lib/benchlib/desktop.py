@@ -2,8 +2,9 @@
 (records its (un)registration with the time), the forms viewer's preferences
 source under %ALLUSERSPROFILE%, and regsvr32 itself.
 
-  plugin place|remove|record        the plug-in DLL; its calls as "register|unregister <unix ms>"
-  prefs place [--text T]|remove     C:\\ProgramData\\Nivra\\Prefs\\prefs.config
+  plugin add|remove|record          the plug-in DLL; its calls as "register|unregister <unix ms>"
+  prefs add [--text T]|remove       C:\\ProgramData\\Nivra\\Prefs\\prefs.config
+                                    ("place" is the older name of "add")
   prefs show                        the user's copy, if any
   regsvr32 hide|restore             take the registration tool away from its path
 """
@@ -17,14 +18,30 @@ PLUGIN_NAME = "dererarizoduz.dll"
 
 def register(sub):
     p = sub.add_parser("plugin", help="the portal plug-in DLL in C:/nivra and its registration record")
-    p.add_argument("action", choices=["place", "remove", "record"])
-    p.set_defaults(func=plugin_command)
-    p = sub.add_parser("prefs", help="the forms viewer's preferences: the all-users source, the user's copy")
-    p.add_argument("action", choices=["place", "remove", "show"])
-    p.add_argument("--text", default="viewer preferences from the portal\r\n")
-    p.set_defaults(func=prefs_command)
+    s = p.add_subparsers(dest="action", metavar="ACTION")
+    s.required = True
+    a = s.add_parser("add", aliases=["place"], help="put the plug-in at C:/nivra/" + PLUGIN_NAME)
+    a.set_defaults(func=plugin_command)
+    a = s.add_parser("remove", help="take it away")
+    a.set_defaults(func=plugin_command)
+    a = s.add_parser("record", help="its (un)registrations so far: register|unregister UNIX_MS")
+    a.set_defaults(func=plugin_command)
+
+    p = sub.add_parser("prefs", help="the forms viewer's preferences: the all-users source, the user's copy",
+                       epilog="example:\n  bench/workstation prefs add --text 'portal prefs'")
+    s = p.add_subparsers(dest="action", metavar="ACTION")
+    s.required = True
+    a = s.add_parser("add", aliases=["place"], help="write the all-users source C:\\ProgramData\\Nivra\\Prefs"
+                                                     "\\prefs.config")
+    a.add_argument("--text", default="viewer preferences from the portal\r\n", help="its content")
+    a.set_defaults(func=prefs_command)
+    a = s.add_parser("remove", help="delete the all-users source")
+    a.set_defaults(func=prefs_command)
+    a = s.add_parser("show", help="the user's copy the agent made, if any")
+    a.set_defaults(func=prefs_command)
+
     p = sub.add_parser("regsvr32", help="hide or restore C:/Windows/System32/regsvr32.exe")
-    p.add_argument("action", choices=["hide", "restore"])
+    p.add_argument("action", choices=["hide", "restore"], help="hide: rename it away; restore: put it back")
     p.set_defaults(func=regsvr32_command)
 
 
@@ -74,7 +91,7 @@ def plugin_record(ws):
 
 def plugin_command(ws, args):
     ws.require()
-    if args.action == "place":
+    if args.action in ("add", "place"):
         place_plugin(ws)
     elif args.action == "remove":
         remove_plugin(ws)
@@ -99,7 +116,7 @@ def user_copies(ws):
 
 def prefs_command(ws, args):
     ws.require()
-    if args.action == "place":
+    if args.action in ("add", "place"):
         source_path(ws).parent.mkdir(parents=True, exist_ok=True)
         source_path(ws).write_bytes(args.text.encode())
     elif args.action == "remove":

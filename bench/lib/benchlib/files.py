@@ -7,11 +7,17 @@ TOOL = "bench_hold_file.exe"
 
 
 def register(sub):
-    p = sub.add_parser("file", help="hold a file open without sharing, as another program would")
-    p.add_argument("action", choices=["hold", "release"])
-    p.add_argument("path", help="Windows path, e.g. C:\\nivra\\Keyhaven.ini")
-    p.add_argument("seconds", nargs="?", type=float)
-    p.set_defaults(func=command)
+    p = sub.add_parser("file", help="hold a file open without sharing, as another program would",
+                       epilog="example:\n  bench/workstation file hold 'C:\\nivra\\Keyhaven.ini' 10")
+    s = p.add_subparsers(dest="action", metavar="ACTION")
+    s.required = True
+    h = s.add_parser("hold", help="open it (created if need be) and keep it (until released, or for SECONDS)")
+    h.add_argument("path", help="Windows path, e.g. C:\\nivra\\Keyhaven.ini")
+    h.add_argument("seconds", nargs="?", type=float, help="how long to keep it (default: until released)")
+    h.set_defaults(func=command)
+    r = s.add_parser("release", help="its holder closes it and ends")
+    r.add_argument("path", help="the Windows path given to hold")
+    r.set_defaults(func=command)
 
 
 def reset(ws):

@@ -7,12 +7,17 @@ MUTEX = "nivra_crypto_pro_mutex"
 
 
 def register(sub):
-    p = sub.add_parser("kestrel", help="libKestrel holding the provider mutex")
-    p.add_argument("action", choices=["hold", "abandon", "release"],
-                   help="hold: create and own it (release after SECONDS); abandon: the holder ends "
-                        "without releasing; release: the holder releases it and ends")
-    p.add_argument("seconds", nargs="?", type=float)
-    p.set_defaults(func=command)
+    p = sub.add_parser("kestrel", help="libKestrel holding the provider mutex " + MUTEX,
+                       epilog="example:\n  bench/workstation kestrel hold 60")
+    s = p.add_subparsers(dest="action", metavar="ACTION")
+    s.required = True
+    h = s.add_parser("hold", help="create and own it (until released, or for SECONDS)")
+    h.add_argument("seconds", nargs="?", type=float, help="how long to keep it (default: until released)")
+    h.set_defaults(func=command)
+    a = s.add_parser("abandon", help="the holder ends without releasing it")
+    a.set_defaults(func=command)
+    r = s.add_parser("release", help="the holder releases it and ends")
+    r.set_defaults(func=command)
 
 
 def command(ws, args):

@@ -5,11 +5,21 @@ TOOL = "bench_mutex.exe"
 
 
 def register(sub):
-    p = sub.add_parser("mutex", help="hold a named mutex in the workstation as another program would")
-    p.add_argument("action", choices=["hold", "abandon", "unowned", "release"])
-    p.add_argument("name")
-    p.add_argument("seconds", nargs="?", type=float, help="how long to keep it (default: until released)")
-    p.set_defaults(func=command)
+    p = sub.add_parser("mutex", help="hold a named mutex in the workstation as another program would",
+                       epilog="examples:\n  bench/workstation mutex abandon keyhaven_mutex\n"
+                              "  bench/workstation mutex hold keyhaven_mutex 5\n"
+                              "  bench/workstation mutex release keyhaven_mutex")
+    s = p.add_subparsers(dest="action", metavar="ACTION")
+    s.required = True
+    for how, text in (("hold", "create it owned"), ("abandon", "create it owned by a thread that ends"),
+                      ("unowned", "create it without owning it")):
+        h = s.add_parser(how, help="%s and keep it (until released, or for SECONDS)" % text)
+        h.add_argument("name", help="the mutex's name")
+        h.add_argument("seconds", nargs="?", type=float, help="how long to keep it (default: until released)")
+        h.set_defaults(func=command)
+    r = s.add_parser("release", help="its holders release it and end")
+    r.add_argument("name", help="the mutex's name")
+    r.set_defaults(func=command)
 
 
 def reset(ws):

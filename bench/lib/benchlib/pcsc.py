@@ -14,7 +14,7 @@ import os
 import re
 import shutil
 
-from benchlib.workstation import BenchError
+from benchlib.workstation import BenchError, cp1251
 
 DLL = "winscard.dll"
 VIEW = "bench_carrier_view.exe"
@@ -27,31 +27,36 @@ REPLY = re.compile(r"^([0-9A-F]{2})*$|^![0-9A-F]{8}$")
 
 
 def register(sub):
-    p = sub.add_parser("reader", help="PC/SC readers of the workstation")
+    p = sub.add_parser("reader", help="PC/SC readers of the workstation",
+                       epilog="example:\n  bench/workstation reader add 'ACS ACR38U 0'")
     s = p.add_subparsers(dest="action", metavar="ACTION")
     s.required = True
     a = s.add_parser("add", help="an empty reader, last in the list")
-    a.add_argument("name")
+    a.add_argument("name", help="the reader's name (code page 1251, no TAB)")
     a.set_defaults(func=lambda ws, args: add_reader(ws, args.name))
     r = s.add_parser("remove", help="a reader, with its card")
-    r.add_argument("name")
+    r.add_argument("name", help="the reader's name")
     r.set_defaults(func=lambda ws, args: remove_reader(ws, args.name))
     l = s.add_parser("list", help="the readers, as in pcsc.txt")
     l.set_defaults(func=list_command)
 
-    p = sub.add_parser("card", help="smart cards in the readers")
+    p = sub.add_parser("card", help="smart cards in the readers",
+                       epilog="examples:\n  bench/workstation card add 'ACS ACR38U 0' --reply 6110 --reply 9000\n"
+                              "  bench/workstation card add 'ACS ACR38U 0' --reply '!80100069'\n"
+                              "  bench/workstation card remove 'ACS ACR38U 0'")
     s = p.add_subparsers(dest="action", metavar="ACTION")
     s.required = True
-    i = s.add_parser("insert", help="a card that answers the probe with the given replies (default 9000)")
-    i.add_argument("reader")
+    i = s.add_parser("add", aliases=["insert"], help="a card that answers the probe with the given replies "
+                                                      "(default 9000)")
+    i.add_argument("reader", help="the reader's name")
     i.add_argument("--reply", action="append", metavar="HEX",
                    help="reply to the next APDU of a connection, in order; the last repeats. "
                         "!XXXXXXXX: the transmission fails with that code")
     i.add_argument("--t1-only", action="store_true", help="the card offers T=1 only")
     i.add_argument("--exclusive", action="store_true", help="another program holds the card exclusively")
     i.set_defaults(func=insert_command)
-    r = s.add_parser("remove")
-    r.add_argument("reader")
+    r = s.add_parser("remove", help="take the card out of the reader")
+    r.add_argument("reader", help="the reader's name")
     r.set_defaults(func=lambda ws, args: remove_card(ws, args.reader))
 
     p = sub.add_parser("pcsc", help="records, open handles and the service switch of the PC/SC stand-in")
@@ -60,10 +65,11 @@ def register(sub):
     r = s.add_parser("record", help="every PC/SC call so far, then the counts of what is still open")
     r.add_argument("--clear", action="store_true", help="forget the records and counts instead")
     r.set_defaults(func=record_command)
-    w = s.add_parser("view", help="the readers as a Windows program sees them: name, connect code, protocol")
+    w = s.add_parser("show", aliases=["view"], help="the readers as a Windows program sees them: name, connect "
+                                                    "code, protocol (exit status 1 when listing fails)")
     w.set_defaults(func=view_command)
     v = s.add_parser("service", help="start or stop the PC/SC service")
-    v.add_argument("state", choices=["start", "stop"])
+    v.add_argument("state", choices=["start", "stop"], help="stop: every call fails with SCARD_E_NO_SERVICE")
     v.set_defaults(func=service_command)
 
 
@@ -117,10 +123,7 @@ def add_reader(ws, name):
     ws.require()
     if not name or any(c in name for c in "\t\r\n"):
         raise BenchError("a reader name is not empty and holds no TAB or line break: %r" % name)
-    try:
-        name.encode(ENCODING)
-    except UnicodeEncodeError:
-        raise BenchError("reader name %r is not in code page 1251" % name)
+    cp1251(name, "reader name")
     readers = read_state(ws)
     if any(r["name"] == name for r in readers):
         raise BenchError("reader %r already exists" % name)
@@ -188,6 +191,7 @@ def insert_command(ws, args):
 
 
 def list_command(ws, args):
+    ws.require()
     for reader in read_state(ws):
         state = "card" if reader["card"] else "none"
         if reader["card"]:

@@ -21,8 +21,8 @@ hold the same store. C:\\bench\\perf\\layout.txt names the layout.
 """
 import datetime
 
-from benchlib import certs, pcsc, provider, settings, tokens
-from benchlib.workstation import BenchError
+from benchlib import certs, core, pcsc, provider, settings, tokens
+from benchlib.workstation import BenchError, failure_text
 
 LAYOUT_FILE = "perf/layout.txt"
 # Bump when the layout changes, so bench/perf --reuse makes them anew.
@@ -44,14 +44,15 @@ CA = "Keyhaven Perf CA"
 
 
 def register(sub):
-    p = sub.add_parser("reference", help="a new workstation laid out for the benchmark (bench/perf)")
+    p = sub.add_parser("reference", help="a new workstation laid out for the benchmark (bench/perf)",
+                       epilog="example:\n  bench/workstation --prefix build/perf-small reference --small --force")
     p.add_argument("--small", action="store_true", help="10 USB nodes, 1 token, 1 reader with a card")
+    core.add_force(p)
     p.set_defaults(func=reference_command)
 
 
 def reference_command(ws, args):
-    from benchlib import core
-    core.create_command(ws, args)
+    core.create(ws, force=args.force)
     lay_out(ws, small=args.small)
     print("%s reference workstation ready at %s" % ("small" if args.small else "full", ws.prefix))
 
@@ -124,4 +125,5 @@ def _unrelated_certificates(ws, count):
         (folder / ("%03d.der" % i)).write_bytes(der)
     result = ws.tool(PERF_TOOL, "store-add", "dir=" + ws.windows_path(folder), check=False)
     if result.returncode != 0:
-        raise BenchError("could not add the unrelated certificates: %s" % result.stdout.decode(errors="replace"))
+        raise BenchError("could not add the unrelated certificates (exit code %d): %s"
+                         % (result.returncode, failure_text(result)))

@@ -22,9 +22,11 @@ the medium being "Token <ID>", the reader's name or "REGISTRY".
 "provider show" asks the provider itself through CryptoAPI (bench_provider.exe
 in the workstation): what any Windows program on the workstation sees now.
 """
+import argparse
 import shutil
+import textwrap
 
-from benchlib.workstation import BenchError
+from benchlib.workstation import BenchError, cp1251, existing_file, failure_text
 
 DLL = "bench_gost_csp.dll"
 PROVIDER_NAME = "Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider"
@@ -59,27 +61,39 @@ ERRORS = {
 
 
 def register(sub):
-    p = sub.add_parser("container", help="key containers of the stand-in provider")
+    p = sub.add_parser("container", help="key containers of the stand-in provider",
+                       epilog="examples:\n"
+                              "  bench/workstation container add ivanov --on token:0001 --cert a.der --key-spec both\n"
+                              "  bench/workstation container add kept --on registry\n"
+                              "  bench/workstation container remove kept")
     s = p.add_subparsers(dest="action", metavar="ACTION")
     s.required = True
     a = s.add_parser("add", help="a container on a token, a card or the registry (replaces one of that name)")
-    a.add_argument("name")
-    a.add_argument("--on", required=True, metavar="token:ID|card:READER|registry")
-    a.add_argument("--cert", metavar="FILE.der", help="certificate stored with the key (any bytes)")
+    a.add_argument("name", help="the container's name (code page 1251; no TAB, line break or backslash)")
+    a.add_argument("--on", required=True, metavar="token:ID|card:READER|registry",
+                   help="its carrier: it is visible while the carrier is there")
+    a.add_argument("--cert", metavar="FILE.der", type=existing_file,
+                   help="certificate stored with the key (any bytes)")
     a.add_argument("--key-spec", default="1", choices=["1", "2", "both", "none"],
                    help="1 AT_KEYEXCHANGE (default), 2 AT_SIGNATURE, both, none")
     a.set_defaults(func=add_command)
     r = s.add_parser("remove", help="take a container off the provider")
-    r.add_argument("name")
+    r.add_argument("name", help="the container's name")
     r.set_defaults(func=remove_command)
     l = s.add_parser("list", help="the containers, with carrier, keys and certificate size")
     l.set_defaults(func=list_command)
 
-    p = sub.add_parser("provider", help="switches and records of the stand-in provider")
+    p = sub.add_parser("provider", help="switches and records of the stand-in provider",
+                       epilog="examples:\n  bench/workstation provider busy on\n"
+                              "  bench/workstation provider version 4.5 1234 5678 1 0 0\n"
+                              "  bench/workstation provider fail-walk 2 NTE_FAIL --times 1\n"
+                              "  bench/workstation provider fail acquire 0x80090020\n"
+                              "error names for CODE:\n" + textwrap.fill(", ".join(ERRORS), 76, initial_indent="  ",
+                                                                         subsequent_indent="  "))
     s = p.add_subparsers(dest="action", metavar="ACTION")
     s.required = True
     b = s.add_parser("busy", help="on: the containers are held by another program (enumeration gives 259)")
-    b.add_argument("state", choices=["on", "off"])
+    b.add_argument("state", choices=["on", "off"], help="on: busy; off: free again")
     b.set_defaults(func=busy_command)
     v = s.add_parser("version", help="PP_VERSION and the record of parameter 138")
     v.add_argument("version", metavar="MAJOR.MINOR", help="or the whole version word, e.g. 0x10405")
@@ -87,26 +101,27 @@ def register(sub):
                    help="PRODUCT_BUILD KERNEL_BUILD TYPE ARCH OS")
     v.set_defaults(func=version_command)
     x = s.add_parser("version-ex", help="'none': the provider does not know parameter 138 (NTE_BAD_TYPE)")
-    x.add_argument("values", nargs="+", metavar="none|PRODUCT_BUILD KERNEL_BUILD TYPE ARCH OS")
+    x.add_argument("values", nargs="+", metavar="none|PRODUCT_BUILD KERNEL_BUILD TYPE ARCH OS",
+                   help="'none', or the five numbers of the record")
     x.set_defaults(func=version_ex_command)
     w = s.add_parser("fail-walk", help="the N-th named PP_ENUMCONTAINERS call of a walk fails with CODE "
                                         "(0 or NO_CODE: fails with the last error left at 0)")
-    w.add_argument("at", metavar="N|off")
+    w.add_argument("at", metavar="N|off", type=_walk_call, help="which call (1 the first), or off")
     w.add_argument("code", nargs="?", metavar="CODE", help="a number or a name such as NTE_FAIL")
     w.add_argument("--times", type=int, default=0, help="only for this many walks (default: every walk)")
     w.set_defaults(func=fail_walk_command)
     f = s.add_parser("fail", help="an operation fails with CODE (0 or NO_CODE: fails with the last error "
                                    "left at 0): " + ", ".join(OPERATIONS) +
                                    " (enum: the size query; certificate: CryptGetKeyParam(KP_CERTIFICATE))")
-    f.add_argument("operation", choices=OPERATIONS)
-    f.add_argument("code", metavar="CODE|off")
+    f.add_argument("operation", choices=OPERATIONS, help="the operation that fails")
+    f.add_argument("code", metavar="CODE|off", help="a number or a name such as NTE_FAIL; off: it works again")
     f.set_defaults(func=fail_command)
     d = s.add_parser("delay", help="pause every enumeration size call by MS milliseconds")
-    d.add_argument("ms", type=int)
+    d.add_argument("ms", type=int, help="milliseconds; 0 for none")
     d.set_defaults(func=delay_command)
     n = s.add_parser("vanish", help="after-walk: a finished walk makes every container vanish; "
                                     "now: vanish at once; off: back again")
-    n.add_argument("when", choices=["after-walk", "now", "off"])
+    n.add_argument("when", choices=["after-walk", "now", "off"], help="when the containers vanish")
     n.set_defaults(func=vanish_command)
     r = s.add_parser("record", help="open contexts and keys, default container, marks and acquisitions")
     r.set_defaults(func=record_command)
@@ -149,7 +164,13 @@ def _argument_number(text):
     try:
         return _number(text)
     except BenchError as e:
-        raise ValueError(str(e))
+        raise argparse.ArgumentTypeError(str(e))
+
+
+def _walk_call(text):
+    if text == "off" or (text.isdigit() and int(text) > 0):
+        return text
+    raise argparse.ArgumentTypeError("N is a call number counted from 1, or off, not %r" % text)
 
 
 def _lines(ws, name):
@@ -189,7 +210,7 @@ def _check_carrier(carrier):
 def add_container(ws, name, carrier, certificate=b"", keys="1"):
     if not name or any(c in name for c in "\t\r\n\\"):
         raise BenchError("a container name needs at least one character and no TAB, line break or backslash")
-    name.encode("cp1251")
+    cp1251(name, "container name")
     rest = [c for c in containers(ws) if c[0] != name]
     _write_containers(ws, rest + [(name, _check_carrier(carrier), keys, certificate)])
 
@@ -262,6 +283,7 @@ def remove_command(ws, args):
 
 
 def list_command(ws, args):
+    ws.require()
     for name, carrier, keys, certificate in containers(ws):
         print("%s\t%s\tkeys=%s\tcert=%s\t%s" % (name, carrier, keys,
                                                 "%d bytes" % len(certificate) if certificate else "none",
@@ -333,7 +355,8 @@ def show(ws):
     result = ws.tool("bench_provider.exe", "list", check=False)
     lines = result.stdout.decode("cp1251").splitlines()
     if result.returncode != 0:
-        raise BenchError("the provider cannot list its containers: %s" % (lines[0].strip() if lines else "?"))
+        raise BenchError("the provider cannot list its containers (bench_provider exit code %d): %s"
+                         % (result.returncode, failure_text(result)))
     shown = []
     for line in lines:
         fields = line.strip("\r").split("\t")
@@ -350,6 +373,7 @@ def show_command(ws, args):
 
 
 def record_command(ws, args):
+    ws.require()
     found = counters(ws)
     print("open contexts: %d" % found.get("contexts", 0))
     print("open keys: %d" % found.get("keys", 0))

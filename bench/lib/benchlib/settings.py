@@ -1,15 +1,22 @@
 """settings write|raw|remove: the agent's Keyhaven.ini in c:\\nivra."""
+import re
 import sys
+
+from benchlib.workstation import BenchError
 
 KEYS = ("clean_storage", "mark_default", "ignore_cards", "init_plugin")
 
 
 def register(sub):
-    p = sub.add_parser("settings", help="write Keyhaven.ini ([properties] section), or copy stdin into it")
+    p = sub.add_parser("settings", help="write Keyhaven.ini ([properties] section), or copy stdin into it",
+                       epilog="examples:\n  bench/workstation settings write clean_storage=0 mark_default=1\n"
+                              "  printf '[properties]\\r\\nclean_storage = true\\r\\n' | bench/workstation settings raw")
     s = p.add_subparsers(dest="action", metavar="ACTION")
     s.required = True
-    w = s.add_parser("write", help="KEY=VALUE... under [properties]")
-    w.add_argument("pairs", nargs="*", metavar="KEY=VALUE")
+    w = s.add_parser("write", help="KEY=VALUE... under [properties]; the file is replaced")
+    w.add_argument("pairs", nargs="*", metavar="KEY=VALUE",
+                   help="KEY one of %s, VALUE an integer" % ", ".join(KEYS))
+    w.add_argument("--any-key", action="store_true", help="take any KEY and VALUE as given (for odd settings)")
     w.set_defaults(func=write_command)
     r = s.add_parser("raw", help="copy standard input into the file, byte for byte")
     r.set_defaults(func=raw_command)
@@ -35,8 +42,14 @@ def write_command(ws, args):
     ws.require()
     values = {}
     for pair in args.pairs:
-        key, _, value = pair.partition("=")
-        values[key.strip()] = value.strip()
+        key, equals, value = (part.strip() for part in pair.partition("="))
+        if not equals or not key:
+            raise BenchError("settings are KEY=VALUE, not %r" % pair)
+        if not args.any_key and key not in KEYS:
+            raise BenchError("no setting %r (known: %s; --any-key writes it anyway)" % (key, ", ".join(KEYS)))
+        if not args.any_key and not re.fullmatch(r"[+-]?\d+", value):
+            raise BenchError("%s takes an integer, not %r (--any-key writes it anyway)" % (key, value))
+        values[key] = value
     write(ws, **values)
 
 
@@ -46,4 +59,5 @@ def raw_command(ws, args):
 
 
 def remove_command(ws, args):
+    ws.require()
     settings_path(ws).unlink(missing_ok=True)

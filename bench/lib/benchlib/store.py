@@ -24,7 +24,7 @@ import shutil
 import sys
 from collections import namedtuple
 
-from benchlib.workstation import BenchError
+from benchlib.workstation import BenchError, existing_file, failure_text
 
 TOOL = "bench_store.exe"
 
@@ -34,7 +34,9 @@ Certificate = namedtuple("Certificate", "serial subject issuer not_after thumbpr
 
 
 def register(sub):
-    p = sub.add_parser("store", help="the current user's personal certificate store \"My\"")
+    p = sub.add_parser("store", help="the current user's personal certificate store \"My\"",
+                       epilog="examples:\n  bench/workstation store add a.der\n  bench/workstation store list\n"
+                              "  bench/workstation store remove 0A11")
     s = p.add_subparsers(dest="action", metavar="ACTION")
     s.required = True
     l = s.add_parser("list", help="serial, subject CN, issuer CN and key link of each certificate")
@@ -44,10 +46,10 @@ def register(sub):
     c = s.add_parser("count", help="the number of certificates")
     c.set_defaults(func=lambda ws, args: print(count(ws)))
     a = s.add_parser("add", help="add a certificate without a key link")
-    a.add_argument("file", metavar="FILE.der")
+    a.add_argument("file", metavar="FILE.der", type=existing_file, help="the certificate (DER)")
     a.set_defaults(func=lambda ws, args: add(ws, args.file))
     r = s.add_parser("remove", help="delete the certificates with this serial (hex)")
-    r.add_argument("serial")
+    r.add_argument("serial", help="hex, as store list shows it (leading zeros ignored)")
     r.set_defaults(func=lambda ws, args: print("removed %d" % remove(ws, args.serial)))
     e = s.add_parser("clear", help="delete every certificate")
     e.set_defaults(func=lambda ws, args: print("removed %d" % clear(ws)))
@@ -64,9 +66,8 @@ def _run(ws, *args):
     result = ws.tool(TOOL, *args, check=False)
     lines = [line.rstrip("\r") for line in result.stdout.decode("utf-8", errors="replace").splitlines()]
     if result.returncode != 0:
-        errors = [line for line in lines if line.startswith("error")]
-        raise BenchError("bench_store %s: %s" % (" ".join(map(str, args)),
-                                                 errors[0] if errors else "exit code %d" % result.returncode))
+        raise BenchError("bench_store %s failed (exit code %d): %s" % (" ".join(map(str, args)), result.returncode,
+                                                                       failure_text(result)))
     return lines
 
 

@@ -10,10 +10,11 @@ interfaces VID_<vid>&PID_<pid>&MI_<nn>\\<ID>&MI_<nn>.
 The nodes the bench added are listed in C:\\bench\\usb-devices.txt, one a
 line, TAB-separated: <token|usb> <ID> <hardware id> <instance>, so that
 "token remove", "usb remove" and "reset" take away exactly those.
+("token insert" is the older name of "token add".)
 """
 import re
 
-from benchlib.workstation import BenchError
+from benchlib.workstation import BenchError, cp1251
 
 ENUM_USB = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB"
 DEVICES = "usb-devices.txt"
@@ -27,34 +28,38 @@ HEX4 = re.compile(r"^(?:VID_|PID_)?([0-9A-Fa-f]{4})$")
 
 
 def register(sub):
-    p = sub.add_parser("token", help="USB key tokens")
+    p = sub.add_parser("token", help="USB key tokens",
+                       epilog="examples:\n  bench/workstation token add 0001\n"
+                              "  bench/workstation token add 0002 --vid 096E --nodes 2\n"
+                              "  bench/workstation token remove 0001")
     s = p.add_subparsers(dest="action", metavar="ACTION")
     s.required = True
-    i = s.add_parser("insert", help="a token of vendor VID with N device nodes")
+    i = s.add_parser("add", aliases=["insert"], help="insert a token of vendor VID with N device nodes")
     i.add_argument("id", help="instance name of node 0 (e.g. 0001)")
     i.add_argument("--vid", default=TOKEN_VENDOR, help="vendor, e.g. 0A89 (default), 0529, 096E")
-    i.add_argument("--pid", default=TOKEN_PRODUCT)
+    i.add_argument("--pid", default=TOKEN_PRODUCT, help="product, four hex digits (default %(default)s)")
     i.add_argument("--nodes", type=int, default=1, help="device nodes of a composite token (default 1)")
     i.set_defaults(func=lambda ws, args: insert_token(ws, args.id, args.vid, args.pid, args.nodes))
-    r = s.add_parser("remove")
-    r.add_argument("id")
+    r = s.add_parser("remove", help="pull the token out: its device nodes go")
+    r.add_argument("id", help="the ID it was inserted with")
     r.set_defaults(func=lambda ws, args: remove_device(ws, "token", args.id))
 
-    p = sub.add_parser("usb", help="ordinary (non-token) USB devices, and every node the bench added")
+    p = sub.add_parser("usb", help="ordinary (non-token) USB devices, and every node the bench added",
+                       epilog="example:\n  bench/workstation usb add M1 --vid 046D")
     s = p.add_subparsers(dest="action", metavar="ACTION")
     s.required = True
     a = s.add_parser("add", help="a USB device that is no key token")
-    a.add_argument("id")
-    a.add_argument("--vid", required=True)
-    a.add_argument("--pid", default=OTHER_PRODUCT)
+    a.add_argument("id", help="its instance name")
+    a.add_argument("--vid", required=True, help="vendor, four hex digits")
+    a.add_argument("--pid", default=OTHER_PRODUCT, help="product, four hex digits (default %(default)s)")
     a.add_argument("--class-guid", default=HID_CLASS, help="device class (default HIDClass)")
     a.set_defaults(func=lambda ws, args: add_usb_device(ws, args.id, args.vid, args.pid, args.class_guid))
-    r = s.add_parser("remove")
-    r.add_argument("id")
+    r = s.add_parser("remove", help="unplug the device: its node goes")
+    r.add_argument("id", help="the ID it was added with")
     r.set_defaults(func=lambda ws, args: remove_device(ws, "usb", args.id))
     l = s.add_parser("list", help="the nodes the bench added: kind, ID, hardware id, instance")
     l.set_defaults(func=list_command)
-    v = s.add_parser("view", help="the present USB device instance IDs as SetupAPI gives them")
+    v = s.add_parser("show", aliases=["view"], help="the present USB device instance IDs as SetupAPI gives them")
     v.set_defaults(func=view_command)
 
 
@@ -100,6 +105,7 @@ def node_lines(hardware_id, instance, description, class_guid):
 def _check_new(ws, device_id):
     if not device_id or any(c in device_id for c in "\\\t\r\n"):
         raise BenchError("a device ID is not empty and holds no backslash, TAB or line break: %r" % device_id)
+    cp1251(device_id, "device ID")
     if any(n[1] == device_id for n in read_devices(ws)):
         raise BenchError("device %r is already plugged in" % device_id)
 
@@ -140,6 +146,7 @@ def remove_device(ws, kind, device_id):
 
 
 def list_command(ws, args):
+    ws.require()
     for node in read_devices(ws):
         print("\t".join(node))
 

@@ -4,6 +4,7 @@ Everything outside the agent that a test or a person needs to set up on it
 goes through this class, so that bench/workstation, the scenario tests and
 the README's main job all see the same machine.
 """
+import argparse
 import fcntl
 import os
 import signal
@@ -19,7 +20,47 @@ TEMPLATE = REPO / "build" / "wine-template"
 
 
 class BenchError(Exception):
-    """A bench command that cannot do what it was asked."""
+    """A bench command that cannot do what it was asked (exit status 2)."""
+    status = 2
+
+
+class CheckFailed(BenchError):
+    """The command was done, and what it checks is not so (exit status 1)."""
+    status = 1
+
+
+def one_line(text):
+    """Text of several lines as one line, the lines joined by " | "."""
+    if isinstance(text, bytes):
+        text = text.decode(errors="replace")
+    return " | ".join(line.strip() for line in str(text).splitlines() if line.strip())
+
+
+def failure_text(result):
+    """What a finished program said about its failure, in one line: its
+    "error ..." lines on standard output, then its standard error."""
+    said = [line for line in (result.stdout or b"").decode(errors="replace").splitlines()
+            if line.startswith("error")]
+    said.append((result.stderr or b"").decode(errors="replace"))
+    return one_line("\n".join(said)) or "nothing said"
+
+
+def existing_file(text):
+    """argparse type: the name of a file that exists and can be read."""
+    if not os.path.isfile(text):
+        raise argparse.ArgumentTypeError("no file %s" % text)
+    if not os.access(text, os.R_OK):
+        raise argparse.ArgumentTypeError("cannot read %s" % text)
+    return text
+
+
+def cp1251(text, what):
+    """text, checked to be writable in the bench's files (code page 1251)."""
+    try:
+        text.encode("cp1251")
+    except UnicodeEncodeError:
+        raise BenchError("%s %r is not in code page 1251" % (what, text))
+    return text
 
 
 class Workstation:
@@ -90,8 +131,8 @@ class Workstation:
                                 stderr=subprocess.PIPE if capture else subprocess.DEVNULL,
                                 timeout=timeout)
         if check and result.returncode != 0:
-            raise BenchError("wine %s failed (%d): %s" % (" ".join(map(str, args)), result.returncode,
-                                                          (result.stderr or b"").decode(errors="replace")))
+            raise BenchError("wine %s failed (exit code %d): %s" % (" ".join(map(str, args)), result.returncode,
+                                                                    failure_text(result)))
         return result
 
     def tool(self, name, *args, **kwargs):
@@ -103,12 +144,19 @@ class Workstation:
         state, leaves it running in the background and returns its pid."""
         self.ensure_server()
         ready = self.bench_dir / ("%s-%d.out" % (name, time.monotonic_ns()))
-        pid = spawn_detached([WINE64, self.bench_dir / "bin" / name, *args], self.env(), output=ready)
+        errors = ready.with_suffix(".err")
+        pid = spawn_detached([WINE64, self.bench_dir / "bin" / name, *args], self.env(), output=ready, errors=errors)
         try:
-            if not wait_until(lambda: ready.read_bytes().strip() == b"ready", timeout):
-                raise BenchError("%s %s did not get ready" % (name, " ".join(map(str, args))))
+            wait_until(lambda: read_if_any(ready).strip() == b"ready" or not alive(pid), timeout)
+            if read_if_any(ready).strip() != b"ready":
+                kill_all([pid])
+                said = one_line(read_if_any(errors)) or "nothing said"
+                raise BenchError("%s %s %s: %s" % (name, " ".join(map(str, args)),
+                                                   "ended before it was ready" if not alive(pid)
+                                                   else "did not get ready within %g s" % timeout, said))
         finally:
             ready.unlink(missing_ok=True)
+            errors.unlink(missing_ok=True)
         return pid
 
     def wineserver(self, *args):
@@ -158,13 +206,30 @@ def ensure_template():
         return TEMPLATE
 
 
-def spawn_detached(args, env, cwd=None, output="/dev/null"):
+def spawn_detached(args, env, cwd=None, output="/dev/null", errors="/dev/null"):
     """Starts a program that outlives this one, its output going to the file
-    output, and returns its pid."""
-    script = 'cd "$0" && out="$1" && shift && setsid "$@" </dev/null >"$out" 2>/dev/null & echo $!'
-    shell = subprocess.run(["/bin/sh", "-c", script, str(cwd or "/"), str(output), *map(str, args)],
+    output and its error output to the file errors, and returns its pid."""
+    script = 'cd "$0" && out="$1" && err="$2" && shift 2 && setsid "$@" </dev/null >"$out" 2>"$err" & echo $!'
+    shell = subprocess.run(["/bin/sh", "-c", script, str(cwd or "/"), str(output), str(errors), *map(str, args)],
                            env=env, stdout=subprocess.PIPE, check=True)
     return int(shell.stdout)
+
+
+def read_if_any(path):
+    """The bytes of a file, or none while it is not there."""
+    try:
+        return Path(path).read_bytes()
+    except FileNotFoundError:
+        return b""
+
+
+def alive(pid):
+    """The process runs (and is no zombie)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (OSError, IndexError):
+        return False
 
 
 def workstation_pids(ws, program, argument=None):
