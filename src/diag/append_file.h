@@ -10,3 +10,8 @@
 // for reading and writing: a user who may append to a file but not rewrite
 // it can still log. False when the file cannot be opened or written.
 bool append_line_to_file(const std::string& path, const char* line);
+
+// Writers sharing a file take turns by locking this one byte, far past the
+// end of any log, around each write; every version of the agent must agree
+// on it.
+const unsigned long long append_turn_offset = 0x4000000000000000ull;

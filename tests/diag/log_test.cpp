@@ -1,4 +1,5 @@
 // log_write and data_directory against the real c:\nivra of the workstation.
+#include "diag/append_file.h"
 #include "diag/log.h"
 #include "support/agent_log.h"
 
@@ -7,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -62,6 +64,42 @@ TEST_F(Log, OverlongMessageIsCutAndTheLineStaysWhole)
     ASSERT_EQ(2u, entries.size());
     EXPECT_EQ("[ WARNING ]: " + std::string(1008, 'x'), entries[0]);
     EXPECT_EQ("[  INFO   ]: after", entries[1]);
+}
+
+// Another agent writing to the same file holds its turn on its own handle.
+struct OtherWritersTurn {
+    explicit OtherWritersTurn(const std::string& path)
+        : file(CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
+    {
+        at.Offset = static_cast<DWORD>(append_turn_offset);
+        at.OffsetHigh = static_cast<DWORD>(append_turn_offset >> 32);
+        held = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != FALSE;
+    }
+    ~OtherWritersTurn() { CloseHandle(file); }  // gives the turn back if held
+    HANDLE file;
+    OVERLAPPED at = {};
+    bool held = false;
+};
+
+TEST_F(Log, ALineWaitsForAnotherWritersTurnAndIsNotLostToOneNeverGivenBack)
+{
+    log_write(INFO, "before");
+    OtherWritersTurn other(agent_log::path(true));
+    ASSERT_TRUE(other.held);
+
+    std::thread writer([] { log_write(INFO, "waiting"); });
+    Sleep(50);
+    EXPECT_EQ(Entries{"[  INFO   ]: before"}, agent_log::entries(true));
+    UnlockFileEx(other.file, 0, 1, 0, &other.at);
+    writer.join();
+    EXPECT_EQ((Entries{"[  INFO   ]: before", "[  INFO   ]: waiting"}), agent_log::entries(true));
+
+    OtherWritersTurn stuck(agent_log::path(true));
+    ASSERT_TRUE(stuck.held);
+    log_write(INFO, "written anyway");
+    EXPECT_EQ((Entries{"[  INFO   ]: before", "[  INFO   ]: waiting", "[  INFO   ]: written anyway"}),
+              agent_log::entries(true));
 }
 
 TEST(DataDirectory, IsTheNivraFolderWithATrailingBackslash)

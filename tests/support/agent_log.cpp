@@ -10,9 +10,7 @@
 
 namespace agent_log {
 
-namespace {
-
-std::string todays_path(bool minimal)
+std::string path(bool minimal)
 {
     std::time_t now = std::time(nullptr);
     std::tm when = {};
@@ -20,11 +18,9 @@ std::string todays_path(bool minimal)
     return "c:\\nivra\\" + log_line::file_name(when, minimal);
 }
 
-}  // namespace
-
 std::string read(bool minimal)
 {
-    std::ifstream file(todays_path(minimal), std::ios::binary);
+    std::ifstream file(path(minimal), std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 

@@ -6,7 +6,10 @@
 
 namespace agent_log {
 
-// Today's full (or minimal) file in c:\nivra, bytes as written; "" if absent.
+// Today's full (or minimal) file in c:\nivra.
+std::string path(bool minimal = false);
+
+// Its bytes as written; "" if absent.
 std::string read(bool minimal = false);
 
 // Its lines without the "hh:mm:ss > " stamp and without the CR LF ending.
