@@ -48,14 +48,14 @@ AppendTurn take_turn(HANDLE file)
 // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end of
 // the file as it then is. Read access is only there because a lock needs it;
 // a user who may append but not read still logs, without taking turns.
-HANDLE open_for_appending(const std::string& path)
+FileHandle open_for_appending(const std::string& path)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE file = CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        file = CreateFileA(path.c_str(), FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    FileHandle file(CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.held())
+        file.reset(CreateFileA(path.c_str(), FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
     return file;
 }
 
@@ -63,7 +63,7 @@ HANDLE open_for_appending(const std::string& path)
 
 bool append_line_to_file(const std::string& path, const char* line)
 {
-    const FileHandle file(open_for_appending(path));
+    const FileHandle file = open_for_appending(path);
     if (!file.held())
         return false;
     // What a text-mode stream writes on Windows: CR LF for every line feed.
