@@ -25,6 +25,7 @@ class RealTiming(ScenarioTest):
         self.assertTrue(found, "\n".join(self.entries()))
         # One poll period plus the turn itself.
         self.assertLess(latency, 2.5)
+        self.wait_for_entry(" === end of list ===")
         self.assertInOrder([INFO + "configuration changed: cards_count=0, tokens_count=1",
                             INFO + " === found 1 container(s) to import: ===",
                             INFO + "\t * \\\\.\\Token RT1\\alpha",
