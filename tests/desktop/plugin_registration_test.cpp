@@ -2,7 +2,7 @@
 // plug-in at C:/nivra/dererarizoduz.dll.
 #include "common/bench_files.h"
 #include "desktop/desktop_chores.h"
-#include "desktop/plugin_security.h"
+#include "diag/file_security.h"
 #include "support/agent_log.h"
 #include "support/timing_for_tests.h"
 
@@ -101,13 +101,13 @@ TEST(PluginSecurity, OnlyAFileNoOtherUserCanChangeIsRegistered)
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
                                                                          nullptr)) << c.sddl;
-        EXPECT_EQ(c.registered, plugin_security_allows_registration(descriptor, me)) << c.sddl;
+        EXPECT_EQ(c.registered, descriptor_lets_only_trusted_change(descriptor, me)) << c.sddl;
         LocalFree(descriptor);
     }
     BYTE unreadable[64];
     std::memset(unreadable, 0xA5, sizeof unreadable);
-    EXPECT_FALSE(plugin_security_allows_registration(unreadable, me));
-    EXPECT_FALSE(plugin_security_allows_registration(nullptr, me));
+    EXPECT_FALSE(descriptor_lets_only_trusted_change(unreadable, me));
+    EXPECT_FALSE(descriptor_lets_only_trusted_change(nullptr, me));
 }
 
 TEST_F(PluginRegistration, ToolMissingFromItsPathIsOneErrorAndNoPause)

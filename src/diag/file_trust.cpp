@@ -1,6 +1,6 @@
-#include "desktop/plugin_trust.h"
+#include "diag/file_trust.h"
 
-namespace plugin_trust {
+namespace file_trust {
 
 namespace {
 
@@ -22,7 +22,7 @@ bool is_trusted(const std::string& sid, const std::string& current_user)
     return !current_user.empty() && sid == current_user;
 }
 
-bool only_trusted_can_change(const FileSecurity& security, const std::string& current_user)
+bool only_trusted_can_change(const FileSecurity& security, const std::string& current_user, unsigned long changing)
 {
     if (security.owner == "S-1-3-4" || !is_trusted(security.owner, current_user) || !security.has_dacl)
         return false;
@@ -37,10 +37,10 @@ bool only_trusted_can_change(const FileSecurity& security, const std::string& cu
                 denied_to_everyone |= entry.mask;
             continue;
         }
-        if (!is_trusted(entry.sid, current_user) && (entry.mask & changing_rights & ~denied_to_everyone) != 0)
+        if (!is_trusted(entry.sid, current_user) && (entry.mask & changing & ~denied_to_everyone) != 0)
             return false;
     }
     return true;
 }
 
-}  // namespace plugin_trust
+}  // namespace file_trust

@@ -1,0 +1,95 @@
+#include "diag/file_security.h"
+
+#include "diag/owned.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+namespace {
+
+std::string sid_text(PSID sid)
+{
+    LocalMemory text;
+    if (!sid || !ConvertSidToStringSidA(sid, reinterpret_cast<LPSTR*>(text.put())))
+        return std::string();
+    return static_cast<const char*>(text.get());
+}
+
+file_trust::AccessEntry entry_of(const ACE_HEADER* header)
+{
+    file_trust::AccessEntry entry{file_trust::AccessEntry::other, std::string(), 0, false};
+    entry.inherit_only = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+        // Both records have the same layout: header, mask, SID.
+        const ACCESS_ALLOWED_ACE* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+        entry.kind = header->AceType == ACCESS_ALLOWED_ACE_TYPE ? file_trust::AccessEntry::allowed
+                                                                : file_trust::AccessEntry::denied;
+        entry.mask = ace->Mask;
+        entry.sid = sid_text(const_cast<DWORD*>(&ace->SidStart));
+    }
+    return entry;
+}
+
+}  // namespace
+
+std::string current_user_sid()
+{
+    KernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return std::string();
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD length = 0;
+    if (!GetTokenInformation(token.get(), TokenUser, &info, sizeof info, &length))
+        return std::string();
+    return sid_text(info.user.User.Sid);
+}
+
+bool security_of_descriptor(PSECURITY_DESCRIPTOR descriptor, file_trust::FileSecurity& security)
+{
+    security = file_trust::FileSecurity{std::string(), false, {}};
+    if (!descriptor || !IsValidSecurityDescriptor(descriptor))
+        return false;
+    PSID owner = nullptr;
+    BOOL owner_defaulted = FALSE;
+    BOOL present = FALSE;
+    BOOL dacl_defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &owner_defaulted) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &dacl_defaulted))
+        return false;
+    security.owner = sid_text(owner);
+    // No DACL at all, like a null one, leaves the file open to everyone.
+    security.has_dacl = present && dacl;
+    for (DWORD i = 0; security.has_dacl && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace))
+            return false;
+        security.dacl.push_back(entry_of(static_cast<const ACE_HEADER*>(ace)));
+    }
+    return true;
+}
+
+DWORD read_file_security(const std::string& path, file_trust::FileSecurity& security)
+{
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    LocalMemory descriptor;
+    const DWORD error = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
+                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                                              &dacl, nullptr, descriptor.put());
+    if (error != ERROR_SUCCESS)
+        return error;
+    // A read that succeeded but left nothing readable is no success.
+    return security_of_descriptor(descriptor.get(), security) ? ERROR_SUCCESS : ERROR_INVALID_SECURITY_DESCR;
+}
+
+bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const std::string& current_user,
+                                         unsigned long changing)
+{
+    file_trust::FileSecurity security;
+    return security_of_descriptor(descriptor, security) &&
+           file_trust::only_trusted_can_change(security, current_user, changing);
+}

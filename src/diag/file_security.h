@@ -1,0 +1,24 @@
+#pragma once
+// A file's security as Windows evaluates it (inherited entries included),
+// read for the trust rule of file_trust.h.
+
+#include "diag/file_trust.h"
+
+#include <windows.h>
+
+#include <string>
+
+// The SID of the user this process runs as ("S-1-5-21-..."), "" if unknown.
+std::string current_user_sid();
+
+// Owner and DACL of descriptor; false for a descriptor that cannot be read.
+bool security_of_descriptor(PSECURITY_DESCRIPTOR descriptor, file_trust::FileSecurity& security);
+
+// Owner and DACL of the file or folder at path: ERROR_SUCCESS, or the error
+// that kept them from being read (a missing file included).
+DWORD read_file_security(const std::string& path, file_trust::FileSecurity& security);
+
+// file_trust::only_trusted_can_change over a descriptor; false for one that
+// cannot be read.
+bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const std::string& current_user,
+                                         unsigned long changing = file_trust::changing_rights);

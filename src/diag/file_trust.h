@@ -1,0 +1,46 @@
+#pragma once
+// Whether a file another user of this computer could have planted or changed
+// may be trusted: only when nobody but SYSTEM, the Administrators,
+// TrustedInstaller or the user whose agent this is could have changed it.
+// What the agent then does with it (run it through regsvr32, take settings
+// from it) runs with this user's rights, an administrator's too. No Windows
+// header here: a file's security arrives as SID strings and access masks.
+
+#include <string>
+#include <vector>
+
+namespace file_trust {
+
+// One entry of a file's DACL, in DACL order.
+struct AccessEntry {
+    enum Kind { allowed, denied, other } kind;  // other: an entry this rule cannot read
+    std::string sid;                            // "S-1-5-18"
+    unsigned long mask;
+    bool inherit_only;  // applies to what the folder holds, not to the file
+};
+
+struct FileSecurity {
+    std::string owner;
+    bool has_dacl;  // false: a null DACL, which grants everyone everything
+    std::vector<AccessEntry> dacl;
+};
+
+// What changes a DLL's code or a file's security: write data, delete, write
+// DAC, write owner, generic write, generic all. Appending changes no code.
+constexpr unsigned long changing_rights = 0x00000002UL | 0x00010000UL | 0x00040000UL | 0x00080000UL |
+                                          0x40000000UL | 0x10000000UL;
+// For a file whose lines are read as settings, appending a line changes it.
+constexpr unsigned long changing_rights_with_append = changing_rights | 0x00000004UL;
+
+// SYSTEM, Administrators, TrustedInstaller, OWNER RIGHTS (the owner, who is
+// checked on its own) and the current user.
+bool is_trusted(const std::string& sid, const std::string& current_user);
+
+// True when the owner is trusted and no one else is granted a right in
+// changing. A deny entry for Everyone takes its rights away from the entries
+// after it; other deny entries are not counted on (whom they cover is not
+// known here), and an entry that cannot be read makes the file untrusted.
+bool only_trusted_can_change(const FileSecurity& security, const std::string& current_user,
+                             unsigned long changing = changing_rights);
+
+}  // namespace file_trust
