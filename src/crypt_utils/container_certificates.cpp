@@ -5,7 +5,7 @@
 
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
-#include "crypt_utils/owned.h"
+#include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"

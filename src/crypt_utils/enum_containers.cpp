@@ -3,7 +3,7 @@
 #include "carriers/census.h"
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/container_rules.h"
-#include "crypt_utils/owned.h"
+#include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"
 #include "settings/settings.h"

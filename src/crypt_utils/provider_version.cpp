@@ -1,7 +1,7 @@
 #include "crypt_utils/provider_version.h"
 
 #include "crypt_utils/call_trace.h"
-#include "crypt_utils/owned.h"
+#include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/provider_constants.h"
 #include "crypt_utils/version_text.h"
 

@@ -1,6 +1,6 @@
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
-#include "crypt_utils/owned.h"
+#include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"
@@ -47,16 +47,25 @@ bool contains(const std::vector<std::string>& list, const std::string& item)
 void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
 {
     std::vector<std::string> undeletable;
-    PCCERT_CONTEXT certificate = nullptr;
-    while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
-        if (protects(kept, certificate) || contains(undeletable, encoded(certificate)))
+    // The walk's context: each step frees the one it is given, so the owner
+    // hands it over, and it is freed on any way out of the loop.
+    CertContext walk(CertEnumCertificatesInStore(store, nullptr));
+    while (walk.held()) {
+        if (protects(kept, walk.get()) || contains(undeletable, encoded(walk.get()))) {
+            walk.reset(CertEnumCertificatesInStore(store, walk.detach()));
             continue;
-        log_write(INFO, "\t * %s", extract_cert_attribute(certificate).c_str());
-        std::string bytes = encoded(certificate);
-        // Frees the enumerated context whether or not the deletion succeeds.
-        if (!CertDeleteCertificateFromStore(certificate))
+        }
+        const std::string name = extract_cert_attribute(walk.get());
+        log_write(INFO, "\t * %s", name.c_str());
+        const std::string bytes = encoded(walk.get());
+        // The deletion frees the context whether or not it succeeds.
+        if (!CertDeleteCertificateFromStore(walk.detach())) {
+            const DWORD code = GetLastError();
+            log_write(WARNING, "certificate %s is not deleted from [MY] storage, code: 0x%08X", name.c_str(),
+                      static_cast<unsigned>(code));
             undeletable.push_back(bytes);
-        certificate = nullptr;
+        }
+        walk.reset(CertEnumCertificatesInStore(store, nullptr));
     }
 }
 
@@ -128,7 +137,8 @@ int clean_local_storage(std::vector<std::string> containers)
         log_write(INFO, " === end of clean ===");
         // Deletions reach a system store's backing only on a commit under
         // Wine; on Windows the commit is harmless.
-        CertControlStore(h_cert_store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        trace.ok(__LINE__, CertControlStore(h_cert_store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr),
+                 "CertControlStore(CERT_STORE_CTRL_COMMIT)");
     }();
 
     trace.clean_up(h_cert_store);
