@@ -82,7 +82,7 @@ bool check_cert_expiration(PCCERT_CONTEXT certificate)
     GetSystemTime(&now);
     FILETIME now_filetime;
     CallTrace trace("check_cert_expiration");
-    if (!trace.ok(__LINE__, SystemTimeToFileTime(&now, &now_filetime), "SystemTimeToFileTime()"))
+    if (!trace.ok(SystemTimeToFileTime(&now, &now_filetime), "SystemTimeToFileTime()"))
         return false;
 
     const CERT_INFO* info = certificate->pCertInfo;

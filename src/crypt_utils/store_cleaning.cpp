@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace crypt_utils {
@@ -80,12 +81,12 @@ std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
     [&] {
         const CERT_NAME_BLOB& subject = certificate->pCertInfo->Subject;
         DWORD size = 0;
-        if (!trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
-                                                  CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size),
+        if (!trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
+                                        CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size),
                       "CryptDecodeObject(X509_NAME)") ||
-            !trace.allocated(__LINE__, cert_subject.allocate(size)) ||
-            !trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
-                                                  CRYPT_DECODE_NOCOPY_FLAG, cert_subject.data(), &size),
+            !trace.allocated(cert_subject.allocate(size)) ||
+            !trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
+                                        CRYPT_DECODE_NOCOPY_FLAG, cert_subject.data(), &size),
                       "CryptDecodeObject(X509_NAME, cert_subject)"))
             return;
 
@@ -95,7 +96,7 @@ std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
             return;
         DWORD length = CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, nullptr, 0);
         Buffer value("value");
-        if (!trace.allocated(__LINE__, value.allocate(length)))
+        if (!trace.allocated(value.allocate(length)))
             return;
         if (CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, reinterpret_cast<char*>(value.data()),
                                length))
@@ -118,8 +119,8 @@ int clean_local_storage(std::vector<std::string> containers)
             if (name.empty())
                 continue;
             int rc = rc_ok;
-            if (PCCERT_CONTEXT certificate = get_cert_context(name, rc)) {
-                kept.emplace_back(certificate);
+            if (CertContext certificate = get_cert_context(name, rc); certificate.held()) {
+                kept.push_back(std::move(certificate));
             } else if (rc == rc_failed_without_code) {
                 // Windows did not say why: the certificate may be in the store
                 // and this container may still be inserted.
@@ -128,7 +129,7 @@ int clean_local_storage(std::vector<std::string> containers)
                 return trace.set_rc(rc_failed_without_code);
             }
         }
-        if (!trace.ok(__LINE__, *h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
+        if (!trace.ok(*h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
                       "CertOpenStore(CERT_SYSTEM_STORE_CURRENT_USER)"))
             return;
 
@@ -137,8 +138,9 @@ int clean_local_storage(std::vector<std::string> containers)
         log_write(INFO, " === end of clean ===");
         // Deletions reach a system store's backing only on a commit under
         // Wine; on Windows the commit is harmless.
-        trace.ok(__LINE__, CertControlStore(h_cert_store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr),
-                 "CertControlStore(CERT_STORE_CTRL_COMMIT)");
+        if (!trace.ok(CertControlStore(h_cert_store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr),
+                      "CertControlStore(CERT_STORE_CTRL_COMMIT)"))
+            return;
     }();
 
     trace.clean_up(h_cert_store);
