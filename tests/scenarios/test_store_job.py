@@ -142,7 +142,7 @@ class StoreJob(ScenarioTest):
         settings.write(self.ws, clean_storage=1)
         self.wait_for_entry("settings are changed: [mark_default=0, ignore_cards=0, clean_storage=1")
         tokens.insert_token(self.ws, "T2")  # a carrier change: enumeration and cleaning
-        self.wait_for_entry(CLEANED)
+        self.wait_for_entry("<--- closing clean_local_storage()")
         self.assertEqual(["Посторонний"], self.cleaned())
         self.assertEqual(["Владелец"], list(self.in_store()))
 
