@@ -49,7 +49,7 @@ class CertificateNames(FaultScenario):
 
         # Carrier out: each certificate is named in the cleaning as it is.
         self.remove("N1")
-        self.wait_for_count(INFO + " === end of clean ===", 2)
+        self.wait_for_count("<--- closing clean_local_storage()", 2)
         self.assertStoreHolds([], exactly=True)
         cleaned = self.entries()
         start = max(i for i, e in enumerate(cleaned) if e == INFO + " === cleaning [MY] storage: ===")
