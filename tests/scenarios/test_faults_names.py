@@ -74,7 +74,7 @@ class ContainerNames(FaultScenario):
         serials = {key: self.container("K1", name, "22%02X" % i) for i, (key, name) in enumerate(names.items())}
         self.insert("K1")
         pid = self.start()
-        self.wait_for_count(faults.IMPORTED, 3)
+        self.wait_for_count("<--- closing import_if_not_exists()", 3)
 
         linked = {c.serial: c.container for c in self.assertStoreHolds(serials.values(), exactly=True)}
         for key, name in names.items():
