@@ -73,7 +73,7 @@ class SingleInstance(ScenarioTest):
         self.wait_for_entry("daemon starts")
         self.assertInOrder([WARNING + "keyhaven is not running, mutex state: WAIT_ABANDONED, starting...",
                             INFO + "daemon starts"], self.entries())
-        time.sleep(0.5)
+        self.wait_for_entry("start polling")
         self.assertEqual(1, len(agent.running_pids(self.ws)))
 
     def test_free_instance_mutex_still_means_another_agent(self):
