@@ -88,7 +88,7 @@ class DesktopChores(ScenarioTest):
         self.bench("plugin", "place")
         self.start_with_init_plugin("2")
         self.wait_for_entry("settings read status")
-        time.sleep(2)
+        self.wait_for_entry("start polling")  # where the chores would be over
         entries = self.entries()
         self.assertFalse([e for e in entries if "preferences" in e or "plugin dll" in e])
         self.assertEqual([], desktop.plugin_record(self.ws))
