@@ -65,7 +65,7 @@ class DesktopChores(ScenarioTest):
         self.bench("plugin", "place")
         self.bench("regsvr32", "hide")
         self.start_with_init_plugin()
-        self.wait_for_entry("error unregister plugin dll")
+        self.wait_for_entry("start polling")  # after the chores, so no register line can follow
         entries = self.entries()
         self.assertInOrder([ERROR + "preferences file not exist", ERROR + "error unregister plugin dll"], entries)
         self.assertFalse(any("PureEdge" in str(c) and c.exists() for c in desktop.user_copies(self.ws)))
@@ -88,7 +88,7 @@ class DesktopChores(ScenarioTest):
         self.bench("plugin", "place")
         self.start_with_init_plugin("2")
         self.wait_for_entry("settings read status")
-        time.sleep(2)
+        self.wait_for_entry("start polling")  # where the chores would be over
         entries = self.entries()
         self.assertFalse([e for e in entries if "preferences" in e or "plugin dll" in e])
         self.assertEqual([], desktop.plugin_record(self.ws))

@@ -15,7 +15,7 @@ import harness
 from faults import ERROR, INFO, FaultScenario, qualified
 
 from benchlib import agent, files, provider, settings, tokens
-from benchlib.workstation import Workstation
+from benchlib.workstation import BenchError, Workstation
 
 
 def changed_line(mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0):
@@ -54,7 +54,14 @@ class DataFolderBlocked(FaultScenario):
 
 class FilesHeldOpen(FaultScenario):
     def hold(self, path):
-        files.hold(self.ws, self.ws.windows_path(path))
+        # The agent opens its files for a moment on every turn (the settings
+        # file every 50 ms): a sharing violation (32) means "not just now".
+        for attempt in range(50):
+            try:
+                return files.hold(self.ws, self.ws.windows_path(path))
+            except BenchError as e:
+                if attempt == 49 or not str(e).endswith(": 32"):
+                    raise
 
     def release(self, path):
         files.release(self.ws, self.ws.windows_path(path))

@@ -73,7 +73,7 @@ class SingleInstance(ScenarioTest):
         self.wait_for_entry("daemon starts")
         self.assertInOrder([WARNING + "keyhaven is not running, mutex state: WAIT_ABANDONED, starting...",
                             INFO + "daemon starts"], self.entries())
-        time.sleep(0.5)
+        self.wait_for_entry("start polling")
         self.assertEqual(1, len(agent.running_pids(self.ws)))
 
     def test_free_instance_mutex_still_means_another_agent(self):
@@ -90,7 +90,7 @@ class SingleInstance(ScenarioTest):
                     self.start_agent()
                 # The losers wait 2 s for the winner before they give up.
                 wait_until(lambda: self.entries().count(TIMEOUT_LINE) == 2, 15)
-                time.sleep(0.5)
+                wait_until(lambda: len(agent.running_pids(self.ws)) == 1, 10)  # they end after that line
                 self.assertEqual(1, len(agent.running_pids(self.ws)))
                 self.assertEqual(1, self.entries().count(INFO + "daemon starts"))
                 self.assertEqual(2, self.entries().count(TIMEOUT_LINE))
