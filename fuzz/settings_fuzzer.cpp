@@ -1,11 +1,9 @@
 // The settings reader, Boost.Program_options included, on arbitrary file
 // contents: one of its three codes and never an exception; a failed read
 // changes no field; a successful one reads the same the second time. The
-// guard against "[]" lines changes nothing but such lines. The file's bytes
-// become the parser's text with the byte-order mark alone dropped.
+// guard against "[]" lines changes nothing but such lines.
 #include "fuzz_check.h"
 #include "settings/settings_parser.h"
-#include "settings/settings_text.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -71,35 +69,6 @@ void check_guard(const std::string& text)
         FUZZ_CHECK(before[i] == after[i] || (after[i] == "[.]" && before[i].find("[]") != std::string::npos));
 }
 
-// One byte a code unit, so the text's length shows every unit arrived.
-bool one_byte_a_unit(const std::u16string& units, std::string& text)
-{
-    for (char16_t unit : units)
-        text += unit < 0x80 ? static_cast<char>(unit) : '?';
-    return true;
-}
-
-void check_text(const std::string& bytes)
-{
-    std::string text;
-    std::string reason;
-    const bool read = settings_text_of(bytes, one_byte_a_unit, text, reason);
-    switch (settings_encoding(bytes)) {
-    case SettingsEncoding::ansi:
-        FUZZ_CHECK(read && text == bytes);
-        break;
-    case SettingsEncoding::utf8_with_mark:
-        FUZZ_CHECK(read && text == bytes.substr(3));
-        break;
-    default:
-        FUZZ_CHECK(read == (bytes.size() % 2 == 0));
-        FUZZ_CHECK(!read || text.size() == bytes.size() / 2 - 1);
-        FUZZ_CHECK(read || !reason.empty());
-    }
-    if (read && text != bytes)
-        check_reader(text);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -107,6 +76,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     check_reader(text);
     check_guard(text);
-    check_text(text);
     return 0;
 }
