@@ -114,6 +114,18 @@ class DataFolder(ScenarioTest):
         finally:
             (self.ws.agent_dir / "Keyhaven.ini").unlink(missing_ok=True)
 
+    def test_no_data_folder_and_no_settings_file_holds_the_cleaning(self):
+        # Whether c:\nivra holds a settings file cannot be known: not the
+        # "no file" of 301, with its cleaning on.
+        self.ws.nivra.parent.mkdir(parents=True, exist_ok=True)
+        self.ws.nivra.write_bytes(b"not a folder")
+        self.start_agent()
+        held = WARNING + ("[MY] storage is not cleaned until the settings file is read: there is no data folder to "
+                          "read the settings file from (code=305)")
+        wait_until(lambda: held in self.entries(folder=self.ws.agent_dir), 15)
+        self.assertInOrder([ERROR + "settings read status { ERROR, code=305 }", held],
+                           self.entries(folder=self.ws.agent_dir))
+
 
 if __name__ == "__main__":
     harness.main()

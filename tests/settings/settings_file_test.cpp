@@ -71,4 +71,33 @@ TEST_F(SettingsRead, FileOpenForWritingByAnotherProgramIsStillRead)
     EXPECT_EQ(1, settings.ignore_cards);
 }
 
+// UTF-16 (what PowerShell 5.1's Out-File writes) is read as the ANSI code
+// page's text: 1251 on the bench.
+TEST_F(SettingsRead, Utf16FileIsReadAsTheAnsiText)
+{
+    const std::u16string text = u"\uFEFF[properties]\r\n\u043A = 1\r\n";
+    write(std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+    std::string reason;
+    EXPECT_EQ(302, load_settings_file(path, settings, reason));
+    EXPECT_EQ("unrecognised option 'properties.\xEA'", reason);
+}
+
+// Anyone may add a second name to a file in c:\nivra; the file read must be
+// the administrator's own.
+TEST_F(SettingsRead, HardLinkedFileIsNotTakenAndWarnedOnce)
+{
+    write("[properties]\r\nclean_storage = 0\r\n");
+    const char other[] = "c:\\nivra\\other-name.ini";
+    DeleteFileA(other);
+    ASSERT_TRUE(CreateHardLinkA(other, path, nullptr));
+    EXPECT_EQ(303, read_settings("Keyhaven.ini"));
+    EXPECT_EQ(303, read_settings("Keyhaven.ini"));
+    DeleteFileA(other);
+    EXPECT_EQ(1, settings.clean_storage);
+    EXPECT_EQ((std::vector<std::string>{"[ WARNING ]: settings file c:\\nivra\\Keyhaven.ini is not taken: it is a "
+                                        "link to another file"}),
+              agent_log::entries());
+    EXPECT_EQ(300, read_settings("Keyhaven.ini"));
+}
+
 }  // namespace

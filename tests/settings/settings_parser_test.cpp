@@ -1,5 +1,6 @@
 // The settings file format, as the reader meets every kind of line.
 #include "settings/settings_parser.h"
+#include "settings/settings_text.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +141,36 @@ TEST(SettingsFile, GuardTouchesOnlyEmptySectionLines)
     EXPECT_EQ("[.]\n[properties]\r\nx = 1 # [] \r\n[.]", guard_empty_sections("[]\n[properties]\r\nx = 1 # [] \r\n\t[] #c"));
     std::string binary("a\0b\n[x]\n", 8);
     EXPECT_EQ(binary, guard_empty_sections(binary));
+}
+
+// Stands for WideCharToMultiByte: shows which units it got, and refuses none
+// at all, to show a refusal.
+bool units_as_numbers(const std::u16string& units, std::string& text)
+{
+    for (char16_t unit : units)
+        text += unit < 0x80 ? std::string(1, static_cast<char>(unit)) : "<" + std::to_string(unit) + ">";
+    return !text.empty();
+}
+
+TEST(SettingsText, MarksAreDroppedAndUtf16IsConverted)
+{
+    const struct {
+        std::string bytes;
+        bool read;
+        std::string text;  // or the reason
+    } cases[] = {
+        {"\xEF\xBB\xBF[properties]\r\n", true, "[properties]\r\n"},
+        {std::string("\xFF\xFE[\0\x1A\x04", 6), true, "[<1050>"},
+        {std::string("\xFE\xFF\0=\x04\x1A", 6), true, "=<1050>"},
+        {"a=1\xFF\xFE", true, "a=1\xFF\xFE"},  // no mark at the start: as it is
+        {std::string("\xFF\xFE" "a\0b", 5), false, "the UTF-16 text ends in half a character"},
+        {"\xFE\xFF", false, "the UTF-16 text cannot be converted to the ANSI code page"},
+    };
+    for (const auto& c : cases) {
+        std::string text, reason;
+        EXPECT_EQ(c.read, settings_text_of(c.bytes, units_as_numbers, text, reason)) << c.bytes;
+        EXPECT_EQ(c.text, c.read ? text : reason) << c.bytes;
+    }
 }
 
 }  // namespace
