@@ -50,7 +50,7 @@ STOP_AGENTS = ("StopAgents", 34 + 64 + 1024 + 2048, "TARGETDIR",
 TEST_PASSWORD = "keyhaven-test"
 # Security the package sets (MsiLockPermissionsEx; wixl cannot). The README
 # gives each entry's reason; Windows applies them, Wine ignores them.
-DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x1200ad;;;BU)"
+DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x1200a9;;;BU)"
 SETTINGS_SDDL = "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)"
 
 

@@ -67,7 +67,8 @@ bool open_container(CallTrace& trace, ContainerRead& read, const std::string& co
 {
     // Formatted before the call: nothing may run between the call and the
     // reading of its error code.
-    const std::string call_text = format_string("CryptAcquireContext(%s, null, 75, %s)", container.c_str(), flags_text);
+    const std::string call_text =
+        format_string("CryptAcquireContext(%s, null, 75, %s)", log_name(container).c_str(), flags_text);
     return trace.ok(CryptAcquireContextA(read.prov.put(), container.c_str(), nullptr, provider_type, flags), call_text);
 }
 
@@ -110,7 +111,7 @@ std::vector<wchar_t> widened(const BYTE* name, DWORD byte_length)
 
 CertContext get_cert_context(const std::string& container, int& rc)
 {
-    CallTrace trace("get_cert_context", "get_cert_context(" + container + ")");
+    CallTrace trace("get_cert_context", "get_cert_context(" + log_name(container) + ")");
     ContainerRead read("certificate");
     [&] {
         if (open_container(trace, read, container, CRYPT_SILENT, "CRYPT_SILENT"))
@@ -125,7 +126,7 @@ CertContext get_cert_context(const std::string& container, int& rc)
 
 int import_if_not_exists(const std::string& container)
 {
-    CallTrace trace("import_if_not_exists", "import_if_not_exists(" + container + ")");
+    CallTrace trace("import_if_not_exists", "import_if_not_exists(" + log_name(container) + ")");
     ContainerRead read("user_cert");
     Buffer subject_buffer("subject_buffer");
     CertStore h_cert_store("h_cert_store");
@@ -157,11 +158,12 @@ int import_if_not_exists(const std::string& container)
                                                       CERT_FIND_SUBJECT_CERT, read.certificate.get()->pCertInfo,
                                                       nullptr));
         if (cert_context.held()) {
-            log_write(WARNING, "certificate { %s } was already imported to [MY] before, skipping...", subject_text);
+            log_write(WARNING, "certificate { %s } was already imported to [MY] before, skipping...",
+                      log_name(subject_text).c_str());
             check_cert_expiration(cert_context.get());
             return trace.set_rc(rc_already_in_store);
         }
-        log_write(INFO, "certificate { %s } not found in [MY] store, importing...", subject_text);
+        log_write(INFO, "certificate { %s } not found in [MY] store, importing...", log_name(subject_text).c_str());
         if (check_cert_expiration(read.certificate.get()))
             return trace.set_rc(rc_outside_validity);
         if (import_certificate(container) == rc_ok)
@@ -176,7 +178,7 @@ int import_if_not_exists(const std::string& container)
 
 int import_certificate(const std::string& container)
 {
-    CallTrace trace("import_certificate", "import_certificate(" + container + ")");
+    CallTrace trace("import_certificate", "import_certificate(" + log_name(container) + ")");
     ContainerRead read("user_cert");
     Buffer cont_friendly_name("cont_friendly_name");
     CertStore h_cert_store("h_cert_store");

@@ -56,7 +56,7 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
             walk.reset(CertEnumCertificatesInStore(store, walk.detach()));
             continue;
         }
-        const std::string name = extract_cert_attribute(walk.get());
+        const std::string name = log_name(extract_cert_attribute(walk.get()));
         log_write(INFO, "\t * %s", name.c_str());
         const std::string bytes = encoded(walk.get());
         // The deletion frees the context whether or not it succeeds.
@@ -125,7 +125,7 @@ int clean_local_storage(std::vector<std::string> containers)
                 // Windows did not say why: the certificate may be in the store
                 // and this container may still be inserted.
                 log_write(WARNING, "certificate of container %s could not be read, [MY] storage is not cleaned",
-                          name.c_str());
+                          log_name(name).c_str());
                 return trace.set_rc(rc_failed_without_code);
             }
         }

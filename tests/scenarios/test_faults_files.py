@@ -8,7 +8,9 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
+from pathlib import Path
 
 import faults
 import harness
@@ -45,6 +47,19 @@ class DataFolderBlocked(FaultScenario):
         self.insert("F2")
         self.wait_for_store([first, second])
         self.assertEqual(b"not a folder", self.ws.nivra.read_bytes())
+        self.assertAgentRunning(pid)
+
+    def test_a_link_at_the_data_folder_is_no_data_folder_either(self):
+        # Wine shows a Unix symbolic link to a folder as a reparse point, as
+        # Windows shows a junction: what it leads to gets nothing.
+        elsewhere = self.scratch / "elsewhere"
+        elsewhere.mkdir()
+        shutil.rmtree(self.ws.nivra, ignore_errors=True)
+        self.ws.nivra.symlink_to(elsewhere)
+        self.addCleanup(self.ws.nivra.unlink)
+        pid = self.start_agent(quick=True)
+        self.wait_until_logged(INFO + "start polling", self.ws.agent_dir)
+        self.assertEqual([], list(elsewhere.iterdir()))
         self.assertAgentRunning(pid)
 
     def wait_until_logged(self, text, folder):
@@ -103,6 +118,47 @@ class FilesHeldOpen(FaultScenario):
         self.assertStoreHolds(serials, exactly=True)
         self.assertAgentRunning(pid)
 
+    def test_a_turn_held_the_whole_time_delays_no_certificate(self):
+        # A reader of both logs keeps their turn bytes: each line waits a
+        # bounded moment, then the day's files are written without turns.
+        # Waiting for each turn, one insertion took 14 s here.
+        serial = self.container("T1", "turn", "4501")
+        pid = self.start()
+        for path in (agent.log_path(self.ws), agent.log_path(self.ws, minimal=True)):
+            files.hold_turn(self.ws, self.ws.windows_path(path))
+        self.insert("T1")
+        self.wait_for_store([serial], timeout=10)
+        self.wait_for_entry(faults.IMPORTED, minimal=True)
+        self.assertIn(faults.IMPORTED, self.entries())
+        self.assertAgentRunning(pid)
+
+    def test_a_log_name_linked_to_another_file_or_of_another_user_gets_no_line(self):
+        # The full log's name made before the agent makes it: a second name
+        # of a file the user may write, or a file of another Unix user (owner
+        # Anonymous to Wine). The minimal log shows that the agent logs on.
+        full, minimal = agent.log_path(self.ws), agent.log_path(self.ws, minimal=True)
+        victim = self.ws.nivra / "victim.txt"
+        for i, fault in enumerate(("link", "other-user")):
+            with self.subTest(fault=fault):
+                agent.stop_all(self.ws)
+                for path in (full, minimal, victim):
+                    path.unlink(missing_ok=True)
+                self.ws.nivra.mkdir(parents=True, exist_ok=True)
+                victim.write_bytes(b"the user's own file\r\n")
+                if fault == "link":
+                    self.bench("file", "link", self.ws.windows_path(victim), self.ws.windows_path(full))
+                else:
+                    full.write_bytes(b"another user's file\r\n")
+                    self.bench("file", "other-user", self.ws.windows_path(full))
+                before = full.read_bytes()
+                serial = self.container("V%d" % i, "victim", "460%d" % i)
+                self.insert("V%d" % i)
+                pid = self.start_agent(quick=True)
+                self.wait_for_store([serial])
+                self.wait_for_entry(faults.IMPORTED, minimal=True, timeout=60)
+                self.assertEqual((before, b"the user's own file\r\n"), (full.read_bytes(), victim.read_bytes()))
+                self.assertAgentRunning(pid)
+
     def test_a_held_settings_file_keeps_the_values_in_force_until_it_is_free(self):
         path = settings.settings_path(self.ws)
         settings.write(self.ws, clean_storage=0)
@@ -137,22 +193,43 @@ class FilesHeldOpen(FaultScenario):
 
 class DiskFull(FaultScenario):
     """c:\\nivra on a tiny tmpfs that is then filled up: every log write
-    fails with ENOSPC (ERROR_DISK_FULL in the agent)."""
+    fails with ENOSPC (ERROR_DISK_FULL in the agent). A mount point at
+    c:\\nivra itself is a reparse point to Wine, which the agent refuses, so
+    drive C becomes a folder on the tmpfs that holds a real nivra folder and
+    links to everything else drive_c holds."""
     SIZE = "256k"
 
     def setUp(self):
         super().setUp()
-        self.ws.nivra.mkdir(parents=True, exist_ok=True)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + self.SIZE, "tmpfs", str(self.ws.nivra)],
+        self.disk = Path(tempfile.mkdtemp(prefix="keyhaven-disk-"))
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + self.SIZE, "tmpfs", str(self.disk)],
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if mounted.returncode != 0:
             self.skipTest("cannot mount a tmpfs here: %s" % mounted.stdout.decode(errors="replace").strip())
         self.addCleanup(self.unmount)
+        agent.stop_all(self.ws)
+        self.ws.stop_server()
+        small = self.disk / "drive_c"
+        (small / "nivra").mkdir(parents=True)
+        # Still named drive_c, which the bench's paths are read from.
+        self.real = self.ws.prefix / "real" / "drive_c"
+        self.real.parent.mkdir()
+        self.ws.drive_c.rename(self.real)
+        for entry in self.real.iterdir():
+            if entry.name != "nivra":
+                (small / entry.name).symlink_to(entry)
+        self.ws.drive_c.symlink_to(small)
 
     def unmount(self):
         agent.stop_all(self.ws)
-        if subprocess.run(["umount", str(self.ws.nivra)], stderr=subprocess.DEVNULL).returncode != 0:
-            subprocess.run(["umount", "-l", str(self.ws.nivra)], stderr=subprocess.DEVNULL)
+        if self.ws.drive_c.is_symlink():
+            self.ws.stop_server()
+            self.ws.drive_c.unlink()
+            self.real.rename(self.ws.drive_c)
+            self.real.parent.rmdir()
+        if subprocess.run(["umount", str(self.disk)], stderr=subprocess.DEVNULL).returncode != 0:
+            subprocess.run(["umount", "-l", str(self.disk)], stderr=subprocess.DEVNULL)
+        shutil.rmtree(self.disk, ignore_errors=True)
 
     def fill(self):
         filler = self.ws.nivra / "filler.bin"
@@ -203,11 +280,17 @@ class SharedDataFolder(FaultScenario):
                         "create", "--force"], check=True, stdout=subprocess.DEVNULL)
         shutil.rmtree(self.other.nivra, ignore_errors=True)
         self.ws.nivra.mkdir(parents=True, exist_ok=True)
-        self.other.nivra.symlink_to(self.ws.nivra)
+        # A bind mount on the same file system is a plain folder to Wine; a
+        # symbolic link to a folder is a reparse point, which the agent
+        # refuses as its data folder.
+        self.other.nivra.mkdir()
+        subprocess.run(["mount", "--bind", str(self.ws.nivra), str(self.other.nivra)], check=True)
 
     def tearDown(self):
         agent.stop_all(self.other)
         self.other.stop_server()
+        if subprocess.run(["umount", str(self.other.nivra)], stderr=subprocess.DEVNULL).returncode != 0:
+            subprocess.run(["umount", "-l", str(self.other.nivra)], stderr=subprocess.DEVNULL)
         shutil.rmtree(self.other.prefix, ignore_errors=True)
         super().tearDown()
 
