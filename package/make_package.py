@@ -175,13 +175,15 @@ def write_table(msi, work, name, columns, types, keys, rows):
     run("msibuild", msi, "-i", idt)
 
 
-def edit_table(msi, work, name, edit):
-    """Rewrites table name of msi, edit(row) changing each row in place."""
+def edit_table(msi, work, name, edit, added=()):
+    """Rewrites table name of msi (msibuild replaces a whole table), edit(row)
+    changing each row in place, with the rows added after them."""
     exported = run("msiinfo", "export", msi, name).splitlines()
     rows = [line.split("\t") for line in exported[3:] if line]
     for row in rows:
         edit(row)
-    write_table(msi, work, name, exported[0].split("\t"), exported[1].split("\t"), exported[2].split("\t")[1:], rows)
+    write_table(msi, work, name, exported[0].split("\t"), exported[1].split("\t"), exported[2].split("\t")[1:],
+                rows + [list(map(str, row)) for row in added])
 
 
 def patch_tables(msi, work, exe):
@@ -198,8 +200,7 @@ def patch_tables(msi, work, exe):
     write_table(msi, work, "CustomAction", ["Action", "Type", "Source", "Target", "ExtendedType"],
                 ["s72", "i2", "S72", "S255", "I4"], ["Action"], [list(a[:4]) + [""] for a in ACTIONS])
     for table, names in (("InstallExecuteSequence", [a[0] for a in ACTIONS]), ("InstallUISequence", UI_ACTIONS)):
-        write_table(msi, work, table, ["Action", "Condition", "Sequence"], ["s72", "S255", "I2"], ["Action"],
-                    [[a[0], a[5], a[4]] for a in ACTIONS if a[0] in names])
+        edit_table(msi, work, table, lambda row: None, [[a[0], a[5], a[4]] for a in ACTIONS if a[0] in names])
     write_table(msi, work, "MsiLockPermissionsEx", ["MsiLockPermissionsEx", "LockObject", "Table", "SDDLText",
                                                     "Condition"],
                 ["s72", "s72", "s32", "s0", "S255"], ["MsiLockPermissionsEx"],

@@ -155,7 +155,8 @@ class Package(unittest.TestCase):
         return line
 
     def msiexec(self, line):
-        return self.ws.wine(*line.split(), check=False, cwd=self.packages, timeout=300).returncode
+        # Not captured: the agents the install starts would hold the pipes open.
+        return self.ws.wine(*line.split(), check=False, capture=False, cwd=self.packages, timeout=300).returncode
 
     def msi_log(self, name):
         """msiexec's log, in the ANSI code page under Wine."""
@@ -298,7 +299,7 @@ class PackageData(unittest.TestCase):
         with tempfile.TemporaryDirectory() as scratch:
             make_package.test_identity(Path(scratch))
             organisation = {"KEYHAVEN_SIGN_PKCS12": str(Path(scratch) / "test-codesign.p12")}
-            for given, refusal in (({}, "organisation's certificate"), (organisation, "time stamp")):
+            for given, refusal in (({}, "the organisation's certificate"), (organisation, "a time stamp")):
                 environment = {k: v for k, v in os.environ.items() if not k.startswith("KEYHAVEN_SIGN")}
                 result = subprocess.run([sys.executable, str(REPO / "package" / "make_package.py"), "--release",
                                          "--exe", str(BUILD / "bin" / "keyhaven.exe"), "--out", scratch + "/out"],
@@ -333,6 +334,7 @@ class PackageData(unittest.TestCase):
                 self.assertFalse(verify(REPO / "build" / "release" / "keyhaven.exe", TEST_CA))
             finally:
                 server.shutdown()
+                server.server_close()
                 shutil.rmtree(REPO / "build" / "release", ignore_errors=True)
 
 
