@@ -62,26 +62,29 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
 
 }  // namespace
 
-std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
+namespace {
+
+// The common name (OID 2.5.4.3) of one of the certificate's names, as the
+// routine `name` (its trace lines) reads it; the decoded name is `label`.
+std::string common_name_of(const CERT_NAME_BLOB& name, const char* routine, const char* label)
 {
-    CallTrace trace("extract_cert_attribute", std::string("extract_cert_attribute(") + szOID_COMMON_NAME + ")");
-    Buffer cert_subject("cert_subject");
+    CallTrace trace(routine, std::string(routine) + "(" + szOID_COMMON_NAME + ")");
+    Buffer decoded(label);
     std::string common_name;
 
     [&] {
-        const CERT_NAME_BLOB& subject = certificate->pCertInfo->Subject;
         DWORD size = 0;
-        if (!trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
+        if (!trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
                                                   CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size),
                       "CryptDecodeObject(X509_NAME)") ||
-            !trace.allocated(__LINE__, cert_subject.allocate(size)) ||
-            !trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
-                                                  CRYPT_DECODE_NOCOPY_FLAG, cert_subject.data(), &size),
-                      "CryptDecodeObject(X509_NAME, cert_subject)"))
+            !trace.allocated(__LINE__, decoded.allocate(size)) ||
+            !trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
+                                                  CRYPT_DECODE_NOCOPY_FLAG, decoded.data(), &size),
+                      "CryptDecodeObject(X509_NAME, %s)", label))
             return;
 
         PCERT_RDN_ATTR attribute =
-            CertFindRDNAttr(szOID_COMMON_NAME, reinterpret_cast<PCERT_NAME_INFO>(cert_subject.data()));
+            CertFindRDNAttr(szOID_COMMON_NAME, reinterpret_cast<PCERT_NAME_INFO>(decoded.data()));
         if (!attribute)
             return;
         DWORD length = CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, nullptr, 0);
@@ -93,9 +96,21 @@ std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
             common_name.assign(reinterpret_cast<const char*>(value.data()));
     }();
 
-    trace.clean_up(cert_subject);
+    trace.clean_up(decoded);
     trace.close();
     return common_name;
+}
+
+}  // namespace
+
+std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
+{
+    return common_name_of(certificate->pCertInfo->Subject, "extract_cert_attribute", "cert_subject");
+}
+
+std::string extract_issuer_attribute(PCCERT_CONTEXT certificate)
+{
+    return common_name_of(certificate->pCertInfo->Issuer, "extract_issuer_attribute", "cert_issuer");
 }
 
 int clean_local_storage(std::vector<std::string> containers)
