@@ -12,7 +12,7 @@ from benchlib import agent, certs, provider, store, tokens
 SETTINGS_SEEN = "settings read status"
 
 
-class Status(ScenarioTest):
+class StatusTest(ScenarioTest):
     def status(self, *args, clock=None):
         """Runs the installed program; returns (exit status, stdout bytes)."""
         result = self.ws.wine(self.ws.agent_dir / agent.STATUS, *args, check=False, env=clock)
@@ -23,6 +23,8 @@ class Status(ScenarioTest):
         self.assertFalse(out.startswith(b"\xef\xbb\xbf"), "no byte-order mark")
         return code, json.loads(out.decode("utf-8"))
 
+
+class Status(StatusTest):
     def token_with_certificate(self, days):
         """An agent that has imported the certificate of a token's container."""
         self.not_after = (datetime.datetime.utcnow() + datetime.timedelta(days=days)).replace(microsecond=0)
@@ -87,7 +89,7 @@ class Status(ScenarioTest):
             self.assertEqual(changed, added)
 
 
-class StatusCalendar(ScenarioTest):
+class StatusCalendar(StatusTest):
     def tearDown(self):
         super().tearDown()
         agent.reset(self.ws)  # the real clock again for whatever runs next
