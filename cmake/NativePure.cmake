@@ -25,9 +25,11 @@ add_compile_definitions(_GLIBCXX_ASSERTIONS)
 include(${CMAKE_CURRENT_LIST_DIR}/Dependencies.cmake)
 
 add_subdirectory(src)
-# data_directory() and the log's file writer off Windows, where there is no c:\nivra.
+# data_directory(), the log's file writer and the settings file's opening off
+# Windows, where there is no c:\nivra and no file security.
 target_sources(keyhaven_pure PRIVATE "${PROJECT_SOURCE_DIR}/tests/native/data_directory_native.cpp"
-                                     "${PROJECT_SOURCE_DIR}/tests/native/append_file_native.cpp")
+                                     "${PROJECT_SOURCE_DIR}/tests/native/append_file_native.cpp"
+                                     "${PROJECT_SOURCE_DIR}/tests/native/settings_file_native.cpp")
 
 if(KEYHAVEN_FUZZERS)
   # Coverage for the fuzzers inside the code under test; plain programs

@@ -27,11 +27,13 @@ bool provider_used_by_kestrel()
     return KernelHandle(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, provider_mutex_name)).held();
 }
 
-void reread_settings()
+void reread_settings(CleaningHold& hold)
 {
-    if (read_settings(settings_file) == settings_changed)
+    const int code = read_settings(settings_file);
+    if (code == settings_changed)
         log_write(INFO, "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
                   settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);
+    hold_cleaning_by_settings_read(hold, code);
 }
 
 // Enumerates, retrying while the provider reports its containers busy,
@@ -68,7 +70,8 @@ void list_new_containers(const std::vector<std::string>& fresh)
 
 void handle_carrier_change(PollingState& state, const CensusResult& census)
 {
-    if (census.total == 0 && settings.clean_storage == 1) {
+    const bool cleaning = cleaning_on(state.cleaning_hold, settings.clean_storage);
+    if (census.total == 0 && cleaning) {
         state.known_containers.clear();
         crypt_utils::clean_local_storage({});
         return;
@@ -78,7 +81,7 @@ void handle_carrier_change(PollingState& state, const CensusResult& census)
     state.known_containers = state.current_containers;
     // A provider that stayed busy gave no list at all: cleaning against its
     // empty answer would delete the certificates of carriers still inserted.
-    if (settings.clean_storage == 1) {
+    if (cleaning) {
         if (outcome == Enumeration::failed)
             log_write(WARNING, "containers could not be enumerated, [MY] storage is not cleaned");
         else
@@ -90,6 +93,21 @@ void handle_carrier_change(PollingState& state, const CensusResult& census)
 }
 
 }  // namespace
+
+void hold_cleaning_by_settings_read(CleaningHold& hold, int code)
+{
+    switch (follow_settings_read(hold, code)) {
+    case HoldChange::started:
+        log_write(WARNING, "[MY] storage is not cleaned until the settings file is read: %s (code=%d)",
+                  why_settings_hold_cleaning(code), code);
+        break;
+    case HoldChange::ended:
+        log_write(INFO, "[MY] storage cleaning follows the settings again (code=%d)", code);
+        break;
+    case HoldChange::none:
+        break;
+    }
+}
 
 void run_polling_turn(PollingState& state)
 {
@@ -103,7 +121,7 @@ void run_polling_turn(PollingState& state)
         // Released and closed at the end of the work, before the pause;
         // releasing is harmless when the wait did not obtain it.
         const HeldMutex lock(acquire_provider_lock());
-        reread_settings();
+        reread_settings(state.cleaning_hold);
         const CensusResult census = state.census.take_census();
         if (census.changed)
             handle_carrier_change(state, census);
@@ -111,9 +129,10 @@ void run_polling_turn(PollingState& state)
     Sleep(timing_ms(poll_period_ms));
 }
 
-void run_polling_cycle()
+void run_polling_cycle(const CleaningHold& hold)
 {
     PollingState state;
+    state.cleaning_hold = hold;
     log_write(INFO, "start polling, timeout=%ds", poll_period_logged_s);
     for (;;)
         run_polling_turn(state);

@@ -5,6 +5,7 @@
 // and import the certificates of the new ones.
 
 #include "carriers/census.h"
+#include "core/cleaning_hold.h"
 
 #include <string>
 #include <vector>
@@ -14,10 +15,15 @@ struct PollingState {
     CarrierCensus census;
     std::vector<std::string> known_containers;    // names of the last enumeration
     std::vector<std::string> current_containers;  // filled by each enumeration
+    CleaningHold cleaning_hold;                   // until settings are taken
 };
+
+// Takes up a settings read's status: one WARNING when it starts holding the
+// cleaning, one INFO line when that ends.
+void hold_cleaning_by_settings_read(CleaningHold& hold, int code);
 
 // One turn, its closing pause included.
 void run_polling_turn(PollingState& state);
 
-// Logs the start and runs turns for ever.
-void run_polling_cycle();
+// Logs the start and runs turns for ever, from the hold start-up's read left.
+void run_polling_cycle(const CleaningHold& hold);

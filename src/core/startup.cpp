@@ -69,7 +69,7 @@ void log_versions()
     log_write(INFO, "OS version: %s", get_os_version().c_str());
 }
 
-void read_initial_settings()
+int read_initial_settings()
 {
     int code = read_settings("Keyhaven.ini");
     log_write(INFO, "initial settings read: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
@@ -78,6 +78,7 @@ void read_initial_settings()
         log_write(INFO, "settings read status { OK, code=0 }");
     else
         log_write(ERROR, "settings read status { ERROR, code=%d }", code);
+    return code;
 }
 
 }  // namespace
@@ -92,12 +93,13 @@ int run_agent()
 
     log_write(INFO, "daemon starts");
     log_versions();
-    read_initial_settings();
+    CleaningHold hold;
+    hold_cleaning_by_settings_read(hold, read_initial_settings());
     if (settings.init_plugin == 1) {
         copy_viewer_preferences();
         reregister_plugin_dll();
     }
 
-    run_polling_cycle();
+    run_polling_cycle(hold);
     return exit_cycle_returned;
 }

@@ -7,12 +7,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
 
 const char registration_tool[] = "C:/Windows/System32/regsvr32.exe";
 const char plugin_folder[] = "C:/nivra/";
+const char plugin_folder_path[] = "C:\\nivra";
 const DWORD pause_between_launches_ms = 4000;
 
 // Starts regsvr32 without waiting for it: a result above 32 says only that
@@ -21,6 +23,32 @@ bool launch_registration_tool(const std::string& parameters)
 {
     HINSTANCE result = ShellExecuteA(nullptr, "open", registration_tool, parameters.c_str(), nullptr, SW_HIDE);
     return static_cast<int>(reinterpret_cast<INT_PTR>(result)) > 32;
+}
+
+// regsvr32 loads the DLL with the altered search path: the libraries it
+// imports are looked for first in its own folder, so whoever may add a file
+// there runs code as this user. On false, the WARNING line is written.
+bool folder_may_hold_plugin(const std::string& dll_path)
+{
+    file_trust::FileSecurity security;
+    const DWORD error = read_file_security(plugin_folder_path, security);
+    const std::string me = current_user_sid();
+    const std::string folder = plugin_folder;
+    std::string reason;
+    if (error != ERROR_SUCCESS) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
+        reason = "the security of its folder " + folder + " cannot be read (error " + code + ")";
+    } else if (security.owner == "S-1-3-4" || !file_trust::is_trusted(security.owner, me)) {
+        reason = "its folder " + folder + " is owned by " + security.owner +
+                 ", not by SYSTEM, Administrators, TrustedInstaller or this user";
+    } else if (!file_trust::only_trusted_can_change(security, me, file_trust::folder_changing_rights)) {
+        reason = "its folder " + folder + " lets other users of this computer add files or change it";
+    } else {
+        return true;
+    }
+    log_write(WARNING, "plugin dll %s: %s, not registered", dll_path.c_str(), reason.c_str());
+    return false;
 }
 
 // Whether the plug-in file as Windows evaluates it (inherited entries
@@ -40,7 +68,7 @@ bool plugin_may_be_registered(const std::string& dll)
                   path.c_str());
         return false;
     }
-    return true;
+    return folder_may_hold_plugin(path);
 }
 
 }  // namespace

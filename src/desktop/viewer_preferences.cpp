@@ -1,11 +1,12 @@
 #include "desktop/desktop_chores.h"
 
+#include "diag/file_security.h"
 #include "diag/log.h"
+#include "diag/owned.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cstdio>
 #include <string>
 
 namespace {
@@ -15,13 +16,12 @@ const char source_below_all_users[] = "\\Nivra\\Prefs\\prefs.config";
 const char folder_below_app_data[] = "\\PureEdge\\Viewer 7.5\\prefs";
 const char file_in_folder[] = "\\prefs.config";
 
-bool readable(const std::string& path)
+// Open for reading until the copy is done, with nobody else allowed to write,
+// rename or delete it: the file judged is the file copied.
+HANDLE open_source(const std::string& path)
 {
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (!file)
-        return false;
-    std::fclose(file);
-    return true;
+    return CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 }  // namespace
@@ -38,8 +38,16 @@ void copy_viewer_preferences()
     }
     const std::string source = std::string(all_users) + source_below_all_users;
     // Tested first, so nothing is created in the profile for a missing source.
-    if (!readable(source)) {
+    const FileHandle held(open_source(source));
+    if (!held.held()) {
         log_write(ERROR, "preferences file not exist");
+        return;
+    }
+    // Any user may create the file while it is missing, for every agent to
+    // copy into its own user's profile.
+    std::string reason;
+    if (!open_file_trusted(held.get(), file_trust::changing_rights_with_append, reason)) {
+        log_write(WARNING, "preferences file %s is not copied: %s", source.c_str(), reason.c_str());
         return;
     }
 

@@ -5,6 +5,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstdio>
+
 namespace {
 
 std::string sid_text(PSID sid)
@@ -92,4 +94,48 @@ bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const 
     file_trust::FileSecurity security;
     return security_of_descriptor(descriptor, security) &&
            file_trust::only_trusted_can_change(security, current_user, changing);
+}
+
+namespace {
+
+std::string with_error(const char* text, DWORD error)
+{
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
+    return std::string(text) + " (error " + code + ")";
+}
+
+}  // namespace
+
+bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) {
+        reason = with_error("its kind cannot be read", GetLastError());
+        return false;
+    }
+    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        reason = "it is a link to another file";
+        return false;
+    }
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    LocalMemory descriptor;
+    const DWORD error = GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &owner, nullptr, &dacl, nullptr, descriptor.put());
+    file_trust::FileSecurity security;
+    if (error != ERROR_SUCCESS || !security_of_descriptor(descriptor.get(), security)) {
+        reason = with_error("its security cannot be read", error != ERROR_SUCCESS ? error : ERROR_INVALID_SECURITY_DESCR);
+        return false;
+    }
+    const std::string me = current_user_sid();
+    if (security.owner == "S-1-3-4" || !file_trust::is_trusted(security.owner, me)) {
+        reason = "its owner " + security.owner + " is not SYSTEM, Administrators, TrustedInstaller or this user";
+        return false;
+    }
+    if (!file_trust::only_trusted_can_change(security, me, changing)) {
+        reason = "other users of this computer may change it";
+        return false;
+    }
+    return true;
 }

@@ -22,3 +22,10 @@ DWORD read_file_security(const std::string& path, file_trust::FileSecurity& secu
 // cannot be read.
 bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const std::string& current_user,
                                          unsigned long changing = file_trust::changing_rights);
+
+// Whether a file opened with READ_CONTROL may be trusted under the rule of
+// file_trust::only_trusted_can_change with changing: besides the rule, it has
+// one name only and is no reparse point, since a second name may be any
+// user's link to a file they cannot change. Judged on the open handle, so
+// the file judged is the file then read. On false, reason says why.
+bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason);

@@ -25,6 +25,12 @@ struct FileSecurity {
     std::vector<AccessEntry> dacl;
 };
 
+// What lets a principal put files into a folder or change it: add a file, add
+// a subfolder, delete what it holds, delete it, write DAC, write owner,
+// generic write, generic all. A library planted beside a DLL is loaded first.
+constexpr unsigned long folder_changing_rights = 0x00000002UL | 0x00000004UL | 0x00000040UL | 0x00010000UL |
+                                                 0x00040000UL | 0x00080000UL | 0x40000000UL | 0x10000000UL;
+
 // What changes a DLL's code or a file's security: write data, delete, write
 // DAC, write owner, generic write, generic all. Appending changes no code.
 constexpr unsigned long changing_rights = 0x00000002UL | 0x00010000UL | 0x00040000UL | 0x00080000UL |

@@ -1,23 +1,45 @@
 #include "settings/settings.h"
 
 #include "diag/log.h"
-#include "settings/settings_parser.h"
-
-#include <fstream>
-#include <iterator>
 
 Settings settings = {0, 0, 1, 0};
 
+namespace {
+
+// A file that stays untrusted or unreadable is read on every turn; one line
+// says so until the reason changes or a read gets past it.
+void warn_once_about_untaken(int code, const std::string& path, const std::string& reason)
+{
+    static std::string last_warning;
+    if (code != settings_not_trusted && code != settings_not_readable) {
+        last_warning.clear();
+        return;
+    }
+    const std::string warning = path + '\n' + reason;
+    if (warning == last_warning)
+        return;
+    last_warning = warning;
+    log_write(WARNING, "settings file %s is not taken: %s", path.c_str(), reason.c_str());
+}
+
+}  // namespace
+
+bool settings_taken(int code)
+{
+    return code == settings_unchanged || code == settings_changed;
+}
+
 int read_settings(std::string file_name)
 {
-    std::ifstream file(data_directory() + file_name);
-    if (!file)
-        return settings_not_opened;
-
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::string error;
-    int code = parse_settings_text(text, settings, error);
+    const std::string folder = data_directory();
+    const std::string path = folder + file_name;
+    std::string reason;
+    const int code = load_settings_file(path, settings, reason);
     if (code == settings_not_parsed)
-        log_write(ERROR, "settings file exception: %s\n", error.c_str());
+        log_write(ERROR, "settings file exception: %s\n", reason.c_str());
+    warn_once_about_untaken(code, path, reason);
+    // Without the data folder nothing says whether its file is missing.
+    if (code == settings_not_opened && folder.empty())
+        return settings_no_data_folder;
     return code;
 }

@@ -17,11 +17,28 @@ extern Settings settings;
 enum : int {
     settings_unchanged = 0,
     settings_changed = 300,
-    settings_not_opened = 301,
-    settings_not_parsed = 302,
+    settings_not_opened = 301,      // the file is not there at all
+    settings_not_parsed = 302,      // read, but rejected by the parser
+    settings_not_trusted = 303,     // someone besides the trusted principals may change it
+    settings_not_readable = 304,    // it is there but cannot be opened or read
+    settings_no_data_folder = 305,  // no data folder, and no file in the current folder either
 };
 
-// Reads data_directory() + file_name. 0 or 300 on success (300: some field
-// changed); 301 when the file cannot be opened, 302 when it cannot be parsed
-// (logged). On failure no field changes.
+// True for the codes of a file whose values were taken (0 and 300).
+bool settings_taken(int code);
+
+// The core of the reader, for every program that reads a settings file:
+// neither logs nor creates folders. Takes the file at path into target only
+// when its owner and security pass the trust rule with appending counted as a
+// change. Returns settings_unchanged / settings_changed when taken;
+// settings_not_opened only when the file is truly missing; otherwise
+// settings_not_parsed (reason: the parser's message), settings_not_trusted or
+// settings_not_readable (reason: a short text), leaving target untouched.
+int load_settings_file(const std::string& path, Settings& target, std::string& reason);
+
+// Reads data_directory() + file_name into settings. The codes of
+// load_settings_file, with settings_no_data_folder when there is no data
+// folder and no file_name in the current folder either. Logs the parser's
+// message for 302 on every call, and a WARNING naming the file and the reason
+// for 303 and 304 once until the reason changes.
 int read_settings(std::string file_name);

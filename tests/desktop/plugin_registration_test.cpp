@@ -110,6 +110,33 @@ TEST(PluginSecurity, OnlyAFileNoOtherUserCanChangeIsRegistered)
     EXPECT_FALSE(descriptor_lets_only_trusted_change(nullptr, me));
 }
 
+// The plug-in's folder: whoever may add a file there plants the libraries
+// regsvr32 loads with it. Entries for the files only (OIIO) do not count.
+TEST(PluginSecurity, OnlyAFolderNoOtherUserCanAddToHoldsAPlugin)
+{
+    const std::string me = current_user_sid();
+    const std::string admins = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const struct {
+        std::string sddl;
+        bool trusted;
+    } cases[] = {
+        {admins + "(A;;0x1200ab;;;BU)(A;OIIO;0x1200ad;;;BU)", false},           // the package's: users add files
+        {admins + "(A;;0x1200a9;;;BU)(A;;0x1200ab;;;" + me + ")(A;OIIO;0x1200ad;;;BU)", true},  // one writer
+        {admins + "(A;;0x1200a9;;;BU)(A;;0x1200ab;;;S-1-5-21-1-2-3-513)", false},  // a group that writes
+        {admins + "(A;;0x1200ad;;;BU)", false},                                 // users add subfolders
+        {admins + "(A;;0x1200e9;;;BU)", false},                                 // users delete what it holds
+        {admins + "(A;;0x1200a9;;;BU)(A;OICIIO;GA;;;CO)", true},                // creators' rights on children
+    };
+    for (const auto& c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                         nullptr)) << c.sddl;
+        EXPECT_EQ(c.trusted, descriptor_lets_only_trusted_change(descriptor, me, file_trust::folder_changing_rights))
+            << c.sddl;
+        LocalFree(descriptor);
+    }
+}
+
 TEST_F(PluginRegistration, ToolMissingFromItsPathIsOneErrorAndNoPause)
 {
     CreateDirectoryA("C:\\nivra", nullptr);

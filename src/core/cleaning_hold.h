@@ -1,0 +1,23 @@
+#pragma once
+// Cleaning deletes certificates from the user's store, so it acts only on
+// settings the agent has read. Until a read is taken, a settings file that is
+// there but not taken (rejected, not trusted, unreadable, or no data folder
+// to look in) holds it, whatever clean_storage says. A file truly missing
+// keeps its old meaning: the defaults, cleaning on. Once a read was taken, a
+// later failure keeps the values of that read and holds nothing.
+
+struct CleaningHold {
+    bool settings_taken_once = false;
+    int held_by = 0;  // the read status holding cleaning; 0 when not held
+};
+
+enum class HoldChange { none, started, ended };
+
+// Takes up one read's status; says whether holding started or ended with it.
+HoldChange follow_settings_read(CleaningHold& hold, int code);
+
+// Whether the store is cleaned on a carrier change.
+bool cleaning_on(const CleaningHold& hold, int clean_storage);
+
+// Why a read status holds cleaning, for the log.
+const char* why_settings_hold_cleaning(int code);

@@ -1,0 +1,95 @@
+#include "settings/settings.h"
+
+#include "diag/file_security.h"
+#include "diag/owned.h"
+#include "settings/settings_parser.h"
+#include "settings/settings_text.h"
+
+#include <cstdio>
+
+namespace {
+
+// Far above any settings file an administrator writes; keeps the read bounded.
+const DWORD largest_file = 1024 * 1024;
+
+std::string with_code(const char* text, DWORD error)
+{
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
+    return std::string(text) + " (error " + code + ")";
+}
+
+// Best-fit mapping is off: it would turn a full-width "#" or "=" into the
+// ASCII one and change what a line means.
+bool ansi_from_utf16(const std::u16string& units, std::string& text)
+{
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
+    text.clear();
+    if (units.empty())
+        return true;
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(units.data());
+    const int count = static_cast<int>(units.size());
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, count, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return false;
+    text.resize(static_cast<std::string::size_type>(size));
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, count, &text[0], size, nullptr, nullptr) == size;
+}
+
+int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) {
+        reason = with_code("its size cannot be read", GetLastError());
+        return settings_not_readable;
+    }
+    if (size.QuadPart > largest_file) {
+        reason = "it is larger than 1048576 bytes";
+        return settings_not_readable;
+    }
+    // A file that grows meanwhile is read up to the size it had.
+    bytes.resize(static_cast<std::string::size_type>(size.QuadPart));
+    DWORD total = 0;
+    while (total < bytes.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file, &bytes[total], static_cast<DWORD>(bytes.size()) - total, &got, nullptr)) {
+            reason = with_code("it cannot be read", GetLastError());
+            return settings_not_readable;
+        }
+        if (got == 0)
+            break;
+        total += got;
+    }
+    bytes.resize(total);
+    return settings_unchanged;
+}
+
+}  // namespace
+
+int load_settings_file(const std::string& path, Settings& target, std::string& reason)
+{
+    reason.clear();
+    // Other programs may go on reading and writing it; a link is opened
+    // itself, not followed.
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.held()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return settings_not_opened;
+        reason = with_code("it cannot be opened", error);
+        return settings_not_readable;
+    }
+    if (!open_file_trusted(file.get(), file_trust::changing_rights_with_append, reason))
+        return settings_not_trusted;
+    std::string bytes;
+    if (read_bytes(file.get(), bytes, reason) != settings_unchanged)
+        return settings_not_readable;
+    file.free_now();
+
+    std::string text;
+    if (!settings_text_of(bytes, ansi_from_utf16, text, reason))
+        return settings_not_parsed;
+    return parse_settings_text(text, target, reason);
+}
