@@ -3,7 +3,9 @@
 // container's certificate, asking the provider for a container.
 #include "crypt_utils/certificates.h"
 #include "crypt_utils/containers.h"
+#include "diag/append_file.h"
 #include "diag/log.h"
+#include "diag/log_line.h"
 #include "benchmark/perf_modes.h"
 #include "benchmark/perf_store.h"
 #include "benchmark/perf_turns.h"
@@ -11,7 +13,45 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
+#include <ctime>
+
 namespace perf {
+
+namespace {
+
+// Another process keeps the turn byte of today's two files the whole time:
+// the worst wait of a line (the first ones, until turns are given up for the
+// day) and the cost of the lines after. Yields, not sleeps: no timer tick.
+void measure_turn_held()
+{
+    log_write(INFO, "bench_perf: a line before the turn is held");
+    const std::time_t now = std::time(nullptr);
+    std::tm when = {};
+    localtime_s(&when, &now);
+    HANDLE holders[2] = {};
+    for (int minimal = 0; minimal < 2; ++minimal) {
+        const std::string path = data_directory() + log_line::file_name(when, minimal != 0);
+        holders[minimal] = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(append_turn_offset);
+        at.OffsetHigh = static_cast<DWORD>(append_turn_offset >> 32);
+        if (!LockFileEx(holders[minimal], LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+            note("the turn of " + path + " could not be held");
+    }
+    double worst = 0;
+    for (int line = 0; line < 6; ++line)
+        worst = std::max(worst, measure("units.log_info_turn_held", 1, [] {
+                                    log_write(INFO, "bench_perf: an info line while the turn is held");
+                                }).wall_ms);
+    sample("units.log_info_turn_held_worst.wall_ms", worst);
+    for (HANDLE holder : holders)
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+}
+
+}  // namespace
 
 int run_units(const Options& options)
 {
@@ -53,6 +93,7 @@ int run_units(const Options& options)
         });
         measure("units.import_known", count, [&] { crypt_utils::import_if_not_exists(container); });
     }
+    measure_turn_held();
     return 0;
 }
 

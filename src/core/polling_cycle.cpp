@@ -64,7 +64,7 @@ void list_new_containers(const std::vector<std::string>& fresh)
     }
     log_write(INFO, " === found %d container(s) to import: ===", static_cast<int>(fresh.size()));
     for (const auto& name : fresh)
-        log_write(INFO, "\t * %s", name.c_str());
+        log_write(INFO, "\t * %s", log_name(name).c_str());
     log_write(INFO, " === end of list ===");
 }
 

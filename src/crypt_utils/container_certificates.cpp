@@ -64,7 +64,7 @@ bool open_container(CallTrace& trace, ContainerRead& read, const std::string& co
                     const char* flags_text)
 {
     return trace.ok(__LINE__, CryptAcquireContextA(read.prov.put(), container.c_str(), nullptr, provider_type, flags),
-                    "CryptAcquireContext(%s, null, 75, %s)", container.c_str(), flags_text);
+                    "CryptAcquireContext(%s, null, 75, %s)", log_name(container).c_str(), flags_text);
 }
 
 // The container's key and its certificate: the key spec found, or 0 after
@@ -112,7 +112,7 @@ PCCERT_CONTEXT get_cert_context(const std::string& container)
 
 PCCERT_CONTEXT get_cert_context(const std::string& container, int& rc)
 {
-    CallTrace trace("get_cert_context", "get_cert_context(" + container + ")");
+    CallTrace trace("get_cert_context", "get_cert_context(" + log_name(container) + ")");
     ContainerRead read("certificate");
     [&] {
         if (open_container(trace, read, container, CRYPT_SILENT, "CRYPT_SILENT"))
@@ -127,7 +127,7 @@ PCCERT_CONTEXT get_cert_context(const std::string& container, int& rc)
 
 int import_if_not_exists(const std::string& container)
 {
-    CallTrace trace("import_if_not_exists", "import_if_not_exists(" + container + ")");
+    CallTrace trace("import_if_not_exists", "import_if_not_exists(" + log_name(container) + ")");
     ContainerRead read("user_cert");
     Buffer subject_buffer("subject_buffer");
     CertStore h_cert_store("h_cert_store");
@@ -159,11 +159,12 @@ int import_if_not_exists(const std::string& container)
                                                       CERT_FIND_SUBJECT_CERT, read.certificate.get()->pCertInfo,
                                                       nullptr));
         if (cert_context.held()) {
-            log_write(WARNING, "certificate { %s } was already imported to [MY] before, skipping...", subject_text);
+            log_write(WARNING, "certificate { %s } was already imported to [MY] before, skipping...",
+                      log_name(subject_text).c_str());
             check_cert_expiration(cert_context.get());
             return trace.set_rc(rc_already_in_store);
         }
-        log_write(INFO, "certificate { %s } not found in [MY] store, importing...", subject_text);
+        log_write(INFO, "certificate { %s } not found in [MY] store, importing...", log_name(subject_text).c_str());
         if (check_cert_expiration(read.certificate.get()))
             return trace.set_rc(rc_outside_validity);
         if (import_certificate(container) == rc_ok)
@@ -178,7 +179,7 @@ int import_if_not_exists(const std::string& container)
 
 int import_certificate(const std::string& container)
 {
-    CallTrace trace("import_certificate", "import_certificate(" + container + ")");
+    CallTrace trace("import_certificate", "import_certificate(" + log_name(container) + ")");
     ContainerRead read("user_cert");
     Buffer cont_friendly_name("cont_friendly_name");
     CertStore h_cert_store("h_cert_store");

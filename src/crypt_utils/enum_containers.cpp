@@ -52,10 +52,11 @@ void keep_wanted(const std::vector<std::string>& names, std::vector<std::string>
         if (is_registry_container(name))
             continue;
         if (settings.ignore_cards == 1 && is_card_container(name)) {
-            log_write(INFO, "ignoring card container according to service settings { container=%s }", name.c_str());
+            log_write(INFO, "ignoring card container according to service settings { container=%s }",
+                      log_name(name).c_str());
             continue;
         }
-        log_write(DEBUG, "container found: %s", name.c_str());
+        log_write(DEBUG, "container found: %s", log_name(name).c_str());
         containers.push_back(name);
     }
 }

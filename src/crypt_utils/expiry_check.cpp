@@ -50,14 +50,14 @@ void start_warning(const std::string& text, UINT style)
 void warn_days_left(unsigned short days, const std::string& common_name)
 {
     const std::string text = expiry::days_left_text(days, common_name);
-    log_write(WARNING, "%s", text.c_str());
+    log_write(WARNING, "%s", expiry::days_left_text(days, log_name(common_name)).c_str());
     start_warning(text, days_left_style);
 }
 
 void warn_expired(const std::string& common_name)
 {
     const std::string text = expiry::expired_text(common_name);
-    log_write(ERROR, "%s", text.c_str());
+    log_write(ERROR, "%s", expiry::expired_text(log_name(common_name)).c_str());
     start_warning(text, expired_style);
 }
 

@@ -51,7 +51,7 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
     while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
         if (protects(kept, certificate) || contains(undeletable, encoded(certificate)))
             continue;
-        log_write(INFO, "\t * %s", extract_cert_attribute(certificate).c_str());
+        log_write(INFO, "\t * %s", log_name(extract_cert_attribute(certificate)).c_str());
         std::string bytes = encoded(certificate);
         // Frees the enumerated context whether or not the deletion succeeds.
         if (!CertDeleteCertificateFromStore(certificate))
@@ -130,7 +130,7 @@ int clean_local_storage(std::vector<std::string> containers)
                 // Windows did not say why: the certificate may be in the store
                 // and this container may still be inserted.
                 log_write(WARNING, "certificate of container %s could not be read, [MY] storage is not cleaned",
-                          name.c_str());
+                          log_name(name).c_str());
                 return trace.set_rc(rc_failed_without_code);
             }
         }

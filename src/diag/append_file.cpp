@@ -1,16 +1,92 @@
 #include "diag/append_file.h"
 
+#include "diag/file_security.h"
 #include "diag/log_line.h"
 #include "diag/owned.h"
 
 #include <windows.h>
+#include <sddl.h>
+
+#include <utility>
+#include <vector>
 
 namespace {
 
-// A writer holds the turn for one WriteFile; a holder that seems stuck (a
-// hung file server) is not waited for longer than this before the line is
-// written without the turn: a line possibly mixed is better than one lost.
-const int turn_attempts = 200;
+// The security the agent gives every log file it makes, protected from what
+// the folder would pass on: SYSTEM and Administrators full control; users
+// append, read the attributes and the security, and wait on the file, but
+// read no line. The OWNER RIGHTS entry gives the file's maker the same and
+// nothing more: without it the owner could re-permission the file and read
+// every other user's lines.
+const char log_file_sddl[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x120084;;;BU)(A;;0x120084;;;OW)";
+
+// What every opening asks for; reading the data only where it is granted
+// (administrators, the file's maker at creation), for the turn below.
+const DWORD appending = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+
+// Windows appends a FILE_APPEND_DATA write at the end as one step on a local
+// volume, and so do file servers that honour an append-only handle, so turns
+// are not what keeps lines whole there; an ordinary user, who may not read a
+// log, cannot take one anyway. They are kept, cheap and bounded, for writers
+// that can lock (administrators, Wine, which appends by size and offset, a
+// server that takes the size and then writes) and never count on another
+// process: a writer holds the turn for one WriteFile, so one not given
+// within turn_budget_us is not waited for, and after turns_refused_limit
+// such lines in a row the day's file is written without turns. The path
+// carries the date, so the next day starts afresh.
+const long long turn_budget_us = 2000;
+const int turns_refused_limit = 3;
+const std::size_t paths_remembered = 8;
+
+struct RefusedTurns {
+    SRWLOCK guard = SRWLOCK_INIT;
+    std::vector<std::pair<std::string, int>> paths;  // path, refusals in a row
+};
+
+RefusedTurns& refused_turns()
+{
+    static RefusedTurns refused;
+    return refused;
+}
+
+void release_guard(SRWLOCK* guard)
+{
+    ReleaseSRWLockExclusive(guard);
+}
+
+using Guard = Owned<SRWLOCK*, release_guard>;
+
+Guard guard_of(RefusedTurns& refused)
+{
+    AcquireSRWLockExclusive(&refused.guard);
+    return Guard(&refused.guard);
+}
+
+int refusals(const std::string& path)
+{
+    RefusedTurns& refused = refused_turns();
+    const Guard held = guard_of(refused);
+    for (const auto& entry : refused.paths)
+        if (entry.first == path)
+            return entry.second;
+    return 0;
+}
+
+void count_refusal(const std::string& path, bool refused_now)
+{
+    RefusedTurns& refused = refused_turns();
+    const Guard held = guard_of(refused);
+    for (auto& entry : refused.paths)
+        if (entry.first == path) {
+            entry.second = refused_now ? entry.second + 1 : 0;
+            return;
+        }
+    if (!refused_now)
+        return;
+    if (refused.paths.size() >= paths_remembered)
+        refused.paths.erase(refused.paths.begin());  // an earlier day's
+    refused.paths.emplace_back(path, 1);
+}
 
 OVERLAPPED turn_byte()
 {
@@ -28,34 +104,103 @@ void give_turn_back(HANDLE file)
 
 using AppendTurn = Owned<HANDLE, give_turn_back>;
 
-// Windows appends a FILE_APPEND_DATA write at the end as one step, but not
-// every file server does: some take the size and then write there, so two
-// workstations sharing the folder can overwrite each other's lines. Taking
-// turns closes that gap wherever byte-range locks are honoured.
-AppendTurn take_turn(HANDLE file)
+long long microseconds_since(const LARGE_INTEGER& start)
 {
-    for (int attempt = 0; attempt < turn_attempts; ++attempt) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (now.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+}
+
+// Yields rather than sleeps: Sleep(1) lasts a timer tick, 15.6 ms on Windows.
+AppendTurn take_turn(HANDLE file, const std::string& path)
+{
+    if (refusals(path) >= turns_refused_limit)
+        return AppendTurn();
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    for (;;) {
         OVERLAPPED at = turn_byte();
-        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+            count_refusal(path, false);
             return AppendTurn(file);
+        }
         if (GetLastError() != ERROR_LOCK_VIOLATION)
-            break;  // no locks here (no read access, a file system without them)
-        Sleep(1);
+            return AppendTurn();  // no read access, a file system without locks
+        if (microseconds_since(start) >= turn_budget_us) {
+            count_refusal(path, true);
+            return AppendTurn();
+        }
+        SwitchToThread();
     }
-    return AppendTurn();
+}
+
+struct LogFileSecurity {
+    LogFileSecurity()
+    {
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorA(log_file_sddl, SDDL_REVISION_1, descriptor.put(),
+                                                                 nullptr))
+            attributes = SECURITY_ATTRIBUTES{sizeof attributes, descriptor.get(), FALSE};
+    }
+    LocalMemory descriptor;
+    SECURITY_ATTRIBUTES attributes = {};
+};
+
+// Null when it could not be made: then no log file is made either.
+SECURITY_ATTRIBUTES* log_file_security()
+{
+    static LogFileSecurity security;
+    return security.attributes.nLength ? &security.attributes : nullptr;
+}
+
+// Never follows a reparse point: a link at the log's name is opened itself
+// and then refused. Reading the data is asked for first, for the turn.
+FileHandle open_log(const std::string& path, DWORD disposition, SECURITY_ATTRIBUTES* security)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    FileHandle file(CreateFileA(path.c_str(), appending | FILE_READ_DATA, share, security, disposition, flags, nullptr));
+    if (!file.held() && GetLastError() == ERROR_ACCESS_DENIED)
+        file.reset(CreateFileA(path.c_str(), appending, share, security, disposition, flags, nullptr));
+    return file;
+}
+
+const std::string& user_sid()
+{
+    static const std::string sid = current_user_sid();
+    return sid;
+}
+
+// One name, one file: a second link would carry the lines into a file its
+// maker chose (the settings file, another user's), a reparse point anywhere.
+bool is_plain_file(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return GetFileInformationByHandle(file, &information) && information.nNumberOfLinks == 1 &&
+           !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+}
+
+// A file the agent did not just make was made by someone: by another user's
+// agent, or by a user with a security of their own that would let them read
+// or re-permission it.
+bool keeps_lines_private(HANDLE file)
+{
+    file_trust::FileSecurity security;
+    return read_handle_security(file, security) == ERROR_SUCCESS &&
+           file_trust::log_file_keeps_lines_private(security, user_sid());
 }
 
 // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end of
-// the file as it then is. Read access is only there because a lock needs it;
-// a user who may append but not read still logs, without taking turns.
+// the file as it then is. A new file gets the log's own security.
 FileHandle open_for_appending(const std::string& path)
 {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    FileHandle file(CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.held())
-        file.reset(CreateFileA(path.c_str(), FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr));
+    SECURITY_ATTRIBUTES* security = log_file_security();
+    FileHandle file = security ? open_log(path, CREATE_NEW, security) : FileHandle();
+    const bool made = file.held();
+    if (!made && (!security || GetLastError() == ERROR_FILE_EXISTS))
+        file = open_log(path, OPEN_EXISTING, nullptr);
+    if (file.held() && (!is_plain_file(file.get()) || (!made && !keeps_lines_private(file.get()))))
+        return FileHandle();
     return file;
 }
 
@@ -68,7 +213,7 @@ bool append_line_to_file(const std::string& path, const char* line)
         return false;
     // What a text-mode stream writes on Windows: CR LF for every line feed.
     const std::string text = log_line::with_crlf(line);
-    const AppendTurn turn = take_turn(file.get());
+    const AppendTurn turn = take_turn(file.get(), path);
     DWORD written = 0;
     return WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
            written == text.size();

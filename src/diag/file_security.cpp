@@ -88,6 +88,18 @@ DWORD read_file_security(const std::string& path, file_trust::FileSecurity& secu
     return security_of_descriptor(descriptor.get(), security) ? ERROR_SUCCESS : ERROR_INVALID_SECURITY_DESCR;
 }
 
+DWORD read_handle_security(HANDLE file, file_trust::FileSecurity& security)
+{
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    LocalMemory descriptor;
+    const DWORD error = GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &owner, nullptr, &dacl, nullptr, descriptor.put());
+    if (error != ERROR_SUCCESS)
+        return error;
+    return security_of_descriptor(descriptor.get(), security) ? ERROR_SUCCESS : ERROR_INVALID_SECURITY_DESCR;
+}
+
 bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const std::string& current_user,
                                          unsigned long changing)
 {

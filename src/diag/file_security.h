@@ -18,6 +18,10 @@ bool security_of_descriptor(PSECURITY_DESCRIPTOR descriptor, file_trust::FileSec
 // that kept them from being read (a missing file included).
 DWORD read_file_security(const std::string& path, file_trust::FileSecurity& security);
 
+// Owner and DACL of the file or folder an open handle (with READ_CONTROL)
+// stands for: ERROR_SUCCESS, or the error that kept them from being read.
+DWORD read_handle_security(HANDLE file, file_trust::FileSecurity& security);
+
 // file_trust::only_trusted_can_change over a descriptor; false for one that
 // cannot be read.
 bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const std::string& current_user,

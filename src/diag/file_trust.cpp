@@ -5,6 +5,7 @@ namespace file_trust {
 namespace {
 
 const char everyone[] = "S-1-1-0";
+const char owner_rights[] = "S-1-3-4";
 const char* const trusted_groups[] = {
     "S-1-5-18",      // SYSTEM
     "S-1-5-32-544",  // Administrators
@@ -24,7 +25,7 @@ bool is_trusted(const std::string& sid, const std::string& current_user)
 
 bool only_trusted_can_change(const FileSecurity& security, const std::string& current_user, unsigned long changing)
 {
-    if (security.owner == "S-1-3-4" || !is_trusted(security.owner, current_user) || !security.has_dacl)
+    if (security.owner == owner_rights || !is_trusted(security.owner, current_user) || !security.has_dacl)
         return false;
     unsigned long denied_to_everyone = 0;
     for (const AccessEntry& entry : security.dacl) {
@@ -41,6 +42,33 @@ bool only_trusted_can_change(const FileSecurity& security, const std::string& cu
             return false;
     }
     return true;
+}
+
+bool log_file_keeps_lines_private(const FileSecurity& security, const std::string& current_user)
+{
+    if (security.owner.empty() || security.owner == owner_rights || !security.has_dacl)
+        return false;
+    const bool owner_trusted = is_trusted(security.owner, current_user);
+    bool owner_capped = false;
+    unsigned long denied_to_everyone = 0;
+    for (const AccessEntry& entry : security.dacl) {
+        if (entry.inherit_only)
+            continue;
+        if (entry.kind == AccessEntry::other)
+            return false;
+        const bool for_owner = entry.sid == owner_rights;
+        // A deny entry for OWNER RIGHTS takes the implicit rights away too.
+        owner_capped = owner_capped || for_owner;
+        if (entry.kind == AccessEntry::denied) {
+            if (entry.sid == everyone)
+                denied_to_everyone |= entry.mask;
+            continue;
+        }
+        const bool trusted = for_owner ? owner_trusted : is_trusted(entry.sid, current_user);
+        if (!trusted && (entry.mask & (changing_rights | reading_rights) & ~denied_to_everyone) != 0)
+            return false;
+    }
+    return owner_trusted || owner_capped;
 }
 
 }  // namespace file_trust

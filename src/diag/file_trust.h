@@ -37,6 +37,8 @@ constexpr unsigned long changing_rights = 0x00000002UL | 0x00010000UL | 0x000400
                                           0x40000000UL | 0x10000000UL;
 // For a file whose lines are read as settings, appending a line changes it.
 constexpr unsigned long changing_rights_with_append = changing_rights | 0x00000004UL;
+// What reads a file's text: read data, generic read, generic all.
+constexpr unsigned long reading_rights = 0x00000001UL | 0x80000000UL | 0x10000000UL;
 
 // SYSTEM, Administrators, TrustedInstaller, OWNER RIGHTS (the owner, who is
 // checked on its own) and the current user.
@@ -48,5 +50,13 @@ bool is_trusted(const std::string& sid, const std::string& current_user);
 // known here), and an entry that cannot be read makes the file untrusted.
 bool only_trusted_can_change(const FileSecurity& security, const std::string& current_user,
                              unsigned long changing = changing_rights);
+
+// Whether the agent may append to a day's log file that already exists. Any
+// user's agent may have made it, so its owner may be any user; what counts is
+// that nobody but the trusted principals (is_trusted) may read its lines,
+// rewrite or delete them, or re-permission the file. An owner that is not
+// trusted keeps its implicit right to re-permission unless an OWNER RIGHTS
+// entry caps it, and that entry is then read as the owner's own.
+bool log_file_keeps_lines_private(const FileSecurity& security, const std::string& current_user);
 
 }  // namespace file_trust

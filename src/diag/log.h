@@ -2,6 +2,7 @@
 // The agent's only diagnostic output: one time-stamped, labelled line appended
 // to the day's full log file and, unless it is a DEBUG line, to the minimal one.
 
+#include "diag/data_directory.h"
 #include "diag/printf_check.h"
 
 #include <string>
@@ -17,7 +18,7 @@ enum : LogLevel { DEBUG = 0, INFO = 1, WARNING = 2, ERROR = 3 };
 // Never fails towards the caller and needs no initialisation. (log.cpp)
 void log_write(LogLevel level, const char* format, ...) KEYHAVEN_PRINTF(2, 3);
 
-// "c:\nivra\" once the folder exists or was created; empty otherwise, so that
-// callers fall back to the current directory. Creates the folder on demand.
-// (data_directory.cpp)
-std::string data_directory();
+// A name from a carrier, the provider or a certificate as a log line may
+// hold it (see log_line::escaped_name); only for the log's text, never for
+// the name passed back to the provider. (log.cpp)
+std::string log_name(const std::string& name);

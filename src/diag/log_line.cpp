@@ -47,6 +47,24 @@ std::string with_crlf(const char* line)
     return text;
 }
 
+std::string escaped_name(const std::string& name)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(name.size());
+    for (const char c : name) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+            text += "\\x";
+            text += digits[byte >> 4];
+            text += digits[byte & 0x0F];
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
 std::string file_name(const std::tm& when, bool minimal)
 {
     char name[512] = {};

@@ -23,6 +23,13 @@ void assemble(char* line, const std::tm& when, unsigned int level, const char* m
 // The line as a text-mode stream writes it on Windows: "\r\n" for every "\n".
 std::string with_crlf(const char* line);
 
+// A name read from a carrier, the provider or a certificate as a log line
+// may hold it: every control character but tab (CR and LF included) becomes
+// "\xHH" (two uppercase hex digits), so that no name can end the line and
+// start one of its own. Bytes from 0x80 up are letters of the code page and
+// are kept.
+std::string escaped_name(const std::string& name);
+
 // "Keyhaven_DD_MM_YYYY.log" or "Keyhaven_minimal_DD_MM_YYYY.log".
 std::string file_name(const std::tm& when, bool minimal);
 

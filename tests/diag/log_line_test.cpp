@@ -58,4 +58,11 @@ TEST(LogLine, DailyFileNamesCarryDayMonthYear)
     EXPECT_EQ("Keyhaven_01_01_2027.log", log_line::file_name(at(2027, 1, 1, 0, 0, 0), false));
 }
 
+TEST(LogLine, ControlCharactersOfANameAreEscapedButTabAndCodePageLetters)
+{
+    EXPECT_EQ("a\\x0A14:03:07 > [  INFO   ]: b\\x0D\\x00\\x1F\\x7F\tc\\d",
+              log_line::escaped_name(std::string("a\n14:03:07 > [  INFO   ]: b\r\0\x1F\x7F\tc\\d", 35)));
+    EXPECT_EQ("\xC8\xE2\xE0\xED \x80%s", log_line::escaped_name("\xC8\xE2\xE0\xED \x80%s"));
+}
+
 }  // namespace

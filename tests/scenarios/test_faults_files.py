@@ -96,6 +96,47 @@ class FilesHeldOpen(FaultScenario):
         self.assertStoreHolds(serials, exactly=True)
         self.assertAgentRunning(pid)
 
+    def test_a_turn_held_the_whole_time_delays_no_certificate(self):
+        # A reader of both logs keeps their turn bytes: each line waits a
+        # bounded moment, then the day's files are written without turns.
+        # Waiting for each turn, one insertion took 14 s here.
+        serial = self.container("T1", "turn", "4501")
+        pid = self.start()
+        for path in (agent.log_path(self.ws), agent.log_path(self.ws, minimal=True)):
+            files.hold_turn(self.ws, self.ws.windows_path(path))
+        self.insert("T1")
+        self.wait_for_store([serial], timeout=10)
+        self.wait_for_entry(faults.IMPORTED, minimal=True)
+        self.assertIn(faults.IMPORTED, self.entries())
+        self.assertAgentRunning(pid)
+
+    def test_a_log_name_linked_to_another_file_or_of_another_user_gets_no_line(self):
+        # The full log's name made before the agent makes it: a second name
+        # of a file the user may write, or a file of another Unix user (owner
+        # Anonymous to Wine). The minimal log shows that the agent logs on.
+        full, minimal = agent.log_path(self.ws), agent.log_path(self.ws, minimal=True)
+        victim = self.ws.nivra / "victim.txt"
+        for i, fault in enumerate(("link", "other-user")):
+            with self.subTest(fault=fault):
+                agent.stop_all(self.ws)
+                for path in (full, minimal, victim):
+                    path.unlink(missing_ok=True)
+                self.ws.nivra.mkdir(parents=True, exist_ok=True)
+                victim.write_bytes(b"the user's own file\r\n")
+                if fault == "link":
+                    self.bench("file", "link", self.ws.windows_path(victim), self.ws.windows_path(full))
+                else:
+                    full.write_bytes(b"another user's file\r\n")
+                    self.bench("file", "other-user", self.ws.windows_path(full))
+                before = full.read_bytes()
+                serial = self.container("V%d" % i, "victim", "460%d" % i)
+                self.insert("V%d" % i)
+                pid = self.start_agent(quick=True)
+                self.wait_for_store([serial])
+                self.wait_for_entry(faults.IMPORTED, minimal=True, timeout=60)
+                self.assertEqual((before, b"the user's own file\r\n"), (full.read_bytes(), victim.read_bytes()))
+                self.assertAgentRunning(pid)
+
     def test_a_held_settings_file_keeps_the_values_in_force_until_it_is_free(self):
         path = settings.settings_path(self.ws)
         settings.write(self.ws, clean_storage=0)

@@ -4,6 +4,8 @@ names with "%", with 1,000 characters, with non-ASCII bytes, and the same
 name twice. Every name reaches the log as it is (never as a format, cut at
 the line's limit), the store links each certificate to its container by
 its full name, and the agent keeps running."""
+import re
+
 import faults
 from faults import DEBUG, ERROR, INFO, LINE_LIMIT, WARNING, FaultScenario, qualified
 
@@ -12,6 +14,9 @@ from benchlib import boxes, provider
 PERCENT = "100% %s%n%x\tзавершено %d"
 CYRILLIC = "Иванов Иван Иванович"
 LONG = ("Длинное имя " * 1000)[:10240]
+# A line as the agent writes it; a line break inside a name would leave a
+# piece of line that is not one.
+STAMPED = re.compile(rb"\d\d:\d\d:\d\d > \[(  DEBUG  |  INFO   | WARNING |  ERROR  )\]: [^\r\n]*")
 
 
 class CertificateNames(FaultScenario):
@@ -61,6 +66,24 @@ class CertificateNames(FaultScenario):
         # And back with the next insertion.
         self.insert("N1")
         self.wait_for_store(serials.values())
+        self.assertAgentRunning(pid)
+
+
+    def test_a_line_feed_in_a_name_starts_no_line_of_its_own(self):
+        forged = "Mallory\n12:00:00 > [  ERROR  ]: forged"
+        escaped = forged.replace("\n", "\\x0A")
+        self.container("F1", "forger", "2105", cn=forged)
+        self.insert("F1")
+        pid = self.start()
+        self.wait_for_count(faults.IMPORTED, 1)
+        self.remove("F1")
+        self.wait_for_count(INFO + "\t * " + escaped, 1)
+        entries = self.entries()
+        self.assertTrue(any(e.startswith(INFO + "certificate { ") and escaped in e for e in entries), entries)
+        for minimal in (False, True):
+            lines = self.log_bytes(minimal).replace(b"\r\n", b"\n").split(b"\n")
+            self.assertEqual([], [line for line in lines if line and not STAMPED.fullmatch(line)])
+            self.assertEqual([], [line for line in lines if line[24:].startswith(b"forged")])
         self.assertAgentRunning(pid)
 
 

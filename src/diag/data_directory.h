@@ -1,0 +1,14 @@
+#pragma once
+// The agent's fixed data folder, c:\nivra, shared by every user's agent.
+
+#include <string>
+
+// "c:\nivra\" once the folder exists or was created; empty otherwise, so that
+// callers fall back to the current directory. Creates the folder on demand.
+// A file, or a reparse point (a junction or a link that could lead anywhere),
+// standing at that path is no data folder. (data_directory.cpp)
+std::string data_directory();
+
+// "c:\nivra\" when the folder already exists as a real folder; empty
+// otherwise. Creates nothing, for programs that only look.
+std::string existing_data_directory();
