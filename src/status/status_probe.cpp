@@ -1,14 +1,16 @@
 #include "status/status_probe.h"
 
+#include "core/cleaning_hold.h"
 #include "core/startup.h"
 #include "crypt_utils/certificates.h"
 #include "crypt_utils/owned.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
+#include "diag/data_directory.h"
 #include "diag/log_line.h"
 #include "diag/owned.h"
 #include "diag/versions.h"
-#include "status/pending_contracts.h"
+#include "settings/settings.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -165,9 +167,10 @@ SettingsReport probe_settings(const std::string& folder)
     report.reason = utf8_from_ansi(reason);
     if (report.taken)
         report.values = values;
-    // The agent keeps its last values and does not clean while the file is
-    // there but not taken.
-    report.holds_cleaning = !report.taken && report.code != settings_not_opened;
+    // As an agent starting now would: one that took an earlier file keeps
+    // those values instead.
+    CleaningHold fresh;
+    report.holds_cleaning = follow_settings_read(fresh, report.code) == HoldChange::started;
     return report;
 }
 

@@ -91,8 +91,8 @@ std::string help_text()
            "  agent         whether an agent runs here (its \"keyhaven_mutex\" exists); the version and\n"
            "                path of the agent the package installed (its Run value), else of the running one\n"
            "  settings      how the agent takes c:\\nivra\\Keyhaven.ini: missing, read, or not_taken with\n"
-           "                the reason; the four values it gives (defaults otherwise); whether the agent\n"
-           "                holds cleaning because the file is there but not taken\n"
+           "                the reason; the four values it gives (defaults otherwise); whether an agent\n"
+           "                starting now would hold cleaning because the file is there but not taken\n"
            "  log           today's full log file and when it was last written; where this user may\n"
            "                read it, how many ERROR lines it holds and the last one (null otherwise)\n"
            "  certificates  subject and issuer common names, serial and SHA-1 thumbprint (uppercase\n"
@@ -114,7 +114,7 @@ const char* settings_state(const SettingsReport& settings)
 {
     if (settings.taken)
         return "read";
-    return settings.code == settings_not_opened ? "missing" : "not_taken";
+    return settings.code == settings_not_opened || settings.code == settings_no_data_folder ? "missing" : "not_taken";
 }
 
 int days_left(const UtcTime& now, const UtcTime& not_after, bool expired)
@@ -133,7 +133,7 @@ int exit_status(const StatusReport& report)
 {
     if (!report.agent.running)
         return exit_no_agent;
-    if (report.settings.holds_cleaning)
+    if (std::string(settings_state(report.settings)) == "not_taken")
         return exit_settings_not_taken;
     for (const auto& certificate : report.certificates)
         if (certificate_due(certificate, report.warn_days))

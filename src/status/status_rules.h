@@ -46,10 +46,10 @@ struct SettingsReport {
     bool taken = false;
     std::string reason;
     Settings values = {0, 0, 1, 0};
-    bool holds_cleaning = false;  // the file is there but not taken
+    bool holds_cleaning = false;  // an agent starting now would not clean the store
 };
 
-// "missing", "read" or "not_taken".
+// "missing", "read" or "not_taken" (the file is there but the agent does not take it).
 const char* settings_state(const SettingsReport& settings);
 
 struct LogReport {

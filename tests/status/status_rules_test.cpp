@@ -88,7 +88,8 @@ TEST(StatusExit, FirstThatAppliesInOrderOneThreeTwo)
     EXPECT_EQ(0, status::exit_status(report));
     report.certificates[0].expired = true;
     EXPECT_EQ(2, status::exit_status(report));
-    report.settings.holds_cleaning = true;
+    report.settings.code = settings_not_trusted;
+    report.settings.taken = false;
     EXPECT_EQ(3, status::exit_status(report));
     report.agent.running = false;
     EXPECT_EQ(1, status::exit_status(report));
