@@ -71,10 +71,11 @@ class Status(StatusTest):
         self.assertGreaterEqual(report["log"]["errors"], 2)
         self.assertIn("[  ERROR  ]: ", report["log"]["last_error"])
 
-    def test_hundred_runs_leave_the_agents_log_to_the_agent(self):
+    def test_hundred_runs_leave_the_agents_log_and_the_provider_to_the_agent(self):
         self.token_with_certificate(200)
         self.wait_for_entry("<--- closing import_if_not_exists()")
         before = self.log_bytes(), self.log_bytes(minimal=True), sorted(p.name for p in self.ws.nivra.iterdir())
+        provider_calls = provider.record(self.ws)
         for run in range(100):
             if run == 50:  # the agent writes a line of its own meanwhile
                 self.bench("settings", "write", "mark_default=1")
@@ -83,6 +84,7 @@ class Status(StatusTest):
         full, minimal, files = self.log_bytes(), self.log_bytes(minimal=True), sorted(
             p.name for p in self.ws.nivra.iterdir())
         self.assertEqual(sorted(before[2] + ["Keyhaven.ini"]), files)
+        self.assertEqual(provider_calls, provider.record(self.ws), "the GOST provider was called")
         for was, now in ((before[0], full), (before[1], minimal)):
             added = [harness.STAMP.sub(b"", line).decode("cp1251") for line in now[len(was):].split(b"\r\n") if line]
             self.assertEqual(was, now[:len(was)])
