@@ -11,6 +11,7 @@ packages=(
   locales faketime
   clang libclang-rt-14-dev libboost-program-options-dev llvm
   wixl msitools osslsigncode openssl
+  nlohmann-json3-dev
 )
 
 missing=()

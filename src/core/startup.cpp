@@ -14,7 +14,6 @@
 
 namespace {
 
-const char instance_mutex_name[] = "keyhaven_mutex";
 const DWORD instance_wait_ms = 2000;
 const int exit_other_instance = 1;
 const int exit_cycle_returned = 0;

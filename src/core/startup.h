@@ -1,5 +1,9 @@
 #pragma once
 
+// Exists exactly while an agent runs in the session: the agent holds it for
+// its life, and keyhaven-status only asks whether it is there.
+constexpr char instance_mutex_name[] = "keyhaven_mutex";
+
 // Everything the process does: single-instance guard, start-up lines, the
 // settings, the desktop chores, then the polling cycle. Returns the exit code.
 int run_agent();

@@ -35,6 +35,8 @@ int import_certificate(const std::string& container);
 
 // The subject's common name (OID 2.5.4.3) in the ANSI code page, or "".
 std::string extract_cert_attribute(PCCERT_CONTEXT certificate);
+// The issuer's common name, read the same way.
+std::string extract_issuer_attribute(PCCERT_CONTEXT certificate);
 
 // Deletes from "My" every certificate whose serial number matches none of
 // the certificates of these containers (an empty list empties the store).

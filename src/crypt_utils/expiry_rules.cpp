@@ -70,22 +70,40 @@ bool inside_validity_period(unsigned long long now, unsigned long long not_befor
     return not_before < now && now < not_after;
 }
 
+namespace {
+
+// Days since 1 March of year 0 in the proleptic Gregorian calendar: a year
+// that starts in March has its leap day last, so months need no table.
+long day_number(const CalendarDate& date)
+{
+    const long year = date.month <= 2 ? date.year - 1L : date.year;
+    const long month = date.month <= 2 ? date.month + 9L : date.month - 3L;
+    const long era = (year >= 0 ? year : year - 399) / 400;
+    const long year_of_era = year - era * 400;
+    const long day_of_year = (153 * month + 2) / 5 + date.day - 1;
+    return era * 146097 + year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+}
+
+}  // namespace
+
+int days_between(const CalendarDate& from, const CalendarDate& to)
+{
+    return static_cast<int>(day_number(to) - day_number(from));
+}
+
 bool days_left_warning(const CalendarDate& today, const CalendarDate& expires, unsigned short& days)
 {
-    if (expires.year != today.year)
+    // Only the current month or the next month of the same year: across the
+    // year boundary the agent stays silent, however close the date.
+    const bool this_month = expires.year == today.year && expires.month == today.month;
+    const bool next_month = expires.year == today.year && expires.month == today.month + 1;
+    if (!this_month && !next_month)
         return false;
-    if (expires.month == today.month) {
-        days = static_cast<unsigned short>(expires.day - today.day);
-        return true;
-    }
-    if (expires.month == today.month + 1) {
-        int left = days_in_month(today.year, today.month) - today.day + expires.day;
-        if (left > 30)
-            return false;
-        days = static_cast<unsigned short>(left);
-        return true;
-    }
-    return false;
+    const int left = days_between(today, expires);
+    if (left > 30)
+        return false;
+    days = static_cast<unsigned short>(left);
+    return true;
 }
 
 // The fixed rule on purpose, not Russian grammar: 11 takes "день" and 12 to 14 take "дня".

@@ -14,6 +14,10 @@ struct CalendarDate {
 
 int days_in_month(int year, int month);
 
+// Calendar days from one date to another (negative when to lies before
+// from), across months and years alike.
+int days_between(const CalendarDate& from, const CalendarDate& to);
+
 // Strictly after the start and strictly before the end, on 64-bit FILETIME
 // values: a certificate that ends exactly now has expired.
 bool inside_validity_period(unsigned long long now, unsigned long long not_before, unsigned long long not_after);

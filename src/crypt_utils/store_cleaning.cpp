@@ -3,6 +3,7 @@
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
+#include "diag/format_string.h"
 #include "diag/log.h"
 
 #include <cstring>
@@ -72,26 +73,32 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
 
 }  // namespace
 
-std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
+namespace {
+
+// The common name (OID 2.5.4.3) of one of the certificate's names, as the
+// routine `name` (its trace lines) reads it; the decoded name is `label`.
+std::string common_name_of(const CERT_NAME_BLOB& name, const char* routine, const char* label)
 {
-    CallTrace trace("extract_cert_attribute", std::string("extract_cert_attribute(") + szOID_COMMON_NAME + ")");
-    Buffer cert_subject("cert_subject");
+    CallTrace trace(routine, std::string(routine) + "(" + szOID_COMMON_NAME + ")");
+    Buffer decoded(label);
     std::string common_name;
 
     [&] {
-        const CERT_NAME_BLOB& subject = certificate->pCertInfo->Subject;
         DWORD size = 0;
-        if (!trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
+        // Formatted before the calls: nothing may run between a call and the
+        // reading of its error code.
+        const std::string decoded_call = format_string("CryptDecodeObject(X509_NAME, %s)", label);
+        if (!trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
                                         CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size),
                       "CryptDecodeObject(X509_NAME)") ||
-            !trace.allocated(cert_subject.allocate(size)) ||
-            !trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, subject.pbData, subject.cbData,
-                                        CRYPT_DECODE_NOCOPY_FLAG, cert_subject.data(), &size),
-                      "CryptDecodeObject(X509_NAME, cert_subject)"))
+            !trace.allocated(decoded.allocate(size)) ||
+            !trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
+                                        CRYPT_DECODE_NOCOPY_FLAG, decoded.data(), &size),
+                      decoded_call))
             return;
 
         PCERT_RDN_ATTR attribute =
-            CertFindRDNAttr(szOID_COMMON_NAME, reinterpret_cast<PCERT_NAME_INFO>(cert_subject.data()));
+            CertFindRDNAttr(szOID_COMMON_NAME, reinterpret_cast<PCERT_NAME_INFO>(decoded.data()));
         if (!attribute)
             return;
         DWORD length = CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, nullptr, 0);
@@ -103,9 +110,21 @@ std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
             common_name.assign(reinterpret_cast<const char*>(value.data()));
     }();
 
-    trace.clean_up(cert_subject);
+    trace.clean_up(decoded);
     trace.close();
     return common_name;
+}
+
+}  // namespace
+
+std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
+{
+    return common_name_of(certificate->pCertInfo->Subject, "extract_cert_attribute", "cert_subject");
+}
+
+std::string extract_issuer_attribute(PCCERT_CONTEXT certificate)
+{
+    return common_name_of(certificate->pCertInfo->Issuer, "extract_issuer_attribute", "cert_issuer");
 }
 
 int clean_local_storage(std::vector<std::string> containers)

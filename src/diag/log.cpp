@@ -31,11 +31,6 @@ void append_line(const std::tm& when, bool minimal, const char* line)
 
 }  // namespace
 
-std::string log_name(const std::string& name)
-{
-    return log_line::escaped_name(name);
-}
-
 void log_write(LogLevel level, const char* format, ...)
 {
     const std::tm when = local_time_now();

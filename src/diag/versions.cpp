@@ -14,14 +14,19 @@ bool get_module_version(std::string& out)
         log_write(DEBUG, "GetModuleFileName() failed with error: 0x%08X", static_cast<unsigned>(GetLastError()));
         return false;
     }
+    return get_file_version(path, out);
+}
+
+bool get_file_version(const std::string& path, std::string& out)
+{
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
     if (size == 0) {
         log_write(DEBUG, "GetFileVersionInfoSize() failed with error: 0x%08X", static_cast<unsigned>(GetLastError()));
         return false;
     }
     std::vector<unsigned char> block(size, 0);
-    if (!GetFileVersionInfoA(path, 0, size, block.data())) {
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) {
         log_write(DEBUG, "GetFileVersionInfo failed with error: 0x%08X", static_cast<unsigned>(GetLastError()));
         return false;
     }

@@ -6,5 +6,8 @@
 // untouched when the version resource cannot be read.
 bool get_module_version(std::string& out);
 
+// The same for any executable file, given its full path.
+bool get_file_version(const std::string& path, std::string& out);
+
 // "major.minor.build" as the system reports it to this process.
 std::string get_os_version();

@@ -163,6 +163,7 @@ TEST_F(CertContext, CyrillicCommonNameComesBackInTheAnsiCodePage)
     PCCERT_CONTEXT found = certificate_of(name);
     ASSERT_NE(nullptr, found);
     EXPECT_EQ("\xC8\xE2\xE0\xED\xEE\xE2", crypt_utils::extract_cert_attribute(found));
+    EXPECT_EQ("Keyhaven Test CA", crypt_utils::extract_issuer_attribute(found));
     CertFreeCertificateContext(found);
 }
 

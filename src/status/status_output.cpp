@@ -1,0 +1,162 @@
+#include "status/status_output.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+namespace status {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json text_or_null(const std::string& text)
+{
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
+Json agent_json(const AgentReport& agent)
+{
+    return Json{{"running", agent.running},
+                {"version", text_or_null(agent.version)},
+                {"path", text_or_null(agent.path)},
+                {"source", text_or_null(agent.source)}};
+}
+
+Json settings_json(const SettingsReport& settings)
+{
+    return Json{{"state", settings_state(settings)},
+                {"reason", text_or_null(settings.reason)},
+                {"file", settings.file},
+                {"code", settings.code},
+                {"mark_default", settings.values.mark_default},
+                {"ignore_cards", settings.values.ignore_cards},
+                {"clean_storage", settings.values.clean_storage},
+                {"init_plugin", settings.values.init_plugin},
+                {"holds_cleaning", settings.holds_cleaning}};
+}
+
+Json log_json(const LogReport& log)
+{
+    return Json{{"file", text_or_null(log.file)},
+                {"last_written_at", text_or_null(log.last_written_at)},
+                {"errors", log.readable ? Json(log.errors) : Json(nullptr)},
+                {"last_error", log.readable ? text_or_null(log.last_error) : Json(nullptr)}};
+}
+
+Json certificate_json(const CertificateReport& certificate)
+{
+    return Json{{"subject_cn", certificate.subject_cn},
+                {"issuer_cn", certificate.issuer_cn},
+                {"serial", certificate.serial},
+                {"thumbprint", certificate.thumbprint},
+                {"not_after", certificate.not_after},
+                {"days_left", certificate.days_left},
+                {"expired", certificate.expired},
+                {"container", text_or_null(certificate.container)}};
+}
+
+// Characters, not bytes, so that Cyrillic names keep the columns straight.
+std::size_t width_of(const std::string& text)
+{
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::string padded(const std::string& text, std::size_t width)
+{
+    const std::size_t have = width_of(text);
+    return text + std::string(have < width ? width - have : 0, ' ');
+}
+
+std::string or_dash(const std::string& text)
+{
+    return text.empty() ? "-" : text;
+}
+
+std::string settings_line(const SettingsReport& settings)
+{
+    const Settings& v = settings.values;
+    std::string line = std::string(settings_state(settings)) + ", " + settings.file;
+    if (!settings.reason.empty())
+        line += "\n              " + settings.reason;
+    line += "\n              mark_default=" + std::to_string(v.mark_default) +
+            " ignore_cards=" + std::to_string(v.ignore_cards) + " clean_storage=" + std::to_string(v.clean_storage) +
+            " init_plugin=" + std::to_string(v.init_plugin);
+    if (settings.holds_cleaning)
+        line += ", the agent holds cleaning";
+    return line;
+}
+
+std::string log_line_text(const LogReport& log)
+{
+    if (log.file.empty())
+        return "no data folder";
+    std::string line = log.file + (log.last_written_at.empty() ? ", not written today"
+                                                                 : ", last written " + log.last_written_at);
+    if (!log.readable)
+        return line + (log.last_written_at.empty() ? "" : ", not readable by this user");
+    line += ", " + std::to_string(log.errors) + " ERROR line" + (log.errors == 1 ? "" : "s");
+    if (!log.last_error.empty())
+        line += "\n              last: " + log.last_error;
+    return line;
+}
+
+std::string certificates_table(const StatusReport& report)
+{
+    std::vector<std::vector<std::string>> rows{{"", "DAYS", "NOT AFTER", "SUBJECT", "ISSUER", "SERIAL", "CONTAINER"}};
+    for (const auto& c : report.certificates)
+        rows.push_back({certificate_due(c, report.warn_days) ? "!" : "", std::to_string(c.days_left),
+                        c.not_after.substr(0, 10), or_dash(c.subject_cn), or_dash(c.issuer_cn), c.serial,
+                        or_dash(c.container)});
+    std::vector<std::size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], width_of(row[i]));
+    std::string table;
+    for (const auto& row : rows) {
+        std::string line = "  ";
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            // Days right-aligned, the rest left-aligned.
+            line += i == 1 ? std::string(widths[i] - width_of(row[i]), ' ') + row[i] : padded(row[i], widths[i]);
+            line += i + 1 < row.size() ? "  " : "";
+        }
+        table += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+    }
+    return table;
+}
+
+}  // namespace
+
+std::string json_text(const StatusReport& report)
+{
+    Json certificates = Json::array();
+    for (const auto& certificate : report.certificates)
+        certificates.push_back(certificate_json(certificate));
+    const Json document{{"agent", agent_json(report.agent)},
+                        {"settings", settings_json(report.settings)},
+                        {"log", log_json(report.log)},
+                        {"certificates", certificates},
+                        {"warn_days", report.warn_days}};
+    // A name in a broken encoding must not cost the whole document.
+    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string table_text(const StatusReport& report)
+{
+    const AgentReport& agent = report.agent;
+    std::string text = "Agent         " + std::string(agent.running ? "running" : "NOT RUNNING in this session");
+    if (!agent.version.empty() || !agent.path.empty())
+        text += ", " + or_dash(agent.version) + " (" + agent.source + ") " + or_dash(agent.path);
+    text += "\nSettings      " + settings_line(report.settings);
+    text += "\nLog           " + log_line_text(report.log);
+    text += "\nCertificates  " + std::to_string(report.certificates.size()) + ", ! marks expired or due within " +
+            std::to_string(report.warn_days) + " days\n";
+    if (!report.certificates.empty())
+        text += certificates_table(report);
+    return text;
+}
+
+}  // namespace status

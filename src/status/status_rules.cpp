@@ -1,0 +1,214 @@
+#include "status/status_rules.h"
+
+#include "diag/log_line.h"
+#include "diag/log.h"
+
+#include <cstdio>
+
+namespace status {
+
+namespace {
+
+const char warn_days_option[] = "--warn-days";
+
+bool parse_days(const std::string& text, int& days)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value > max_warn_days)
+        return false;
+    days = value;
+    return true;
+}
+
+std::string bad_days(const std::string& given)
+{
+    return std::string(warn_days_option) + " takes a number of days from 0 to " + std::to_string(max_warn_days) +
+           (given.empty() ? std::string() : ", not '" + given + "'");
+}
+
+}  // namespace
+
+bool parse_options(const std::vector<std::string>& arguments, Options& options, std::string& error)
+{
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--json") {
+            options.json = true;
+        } else if (argument == "--all") {
+            options.all = true;
+        } else if (argument == "--help" || argument == "-h" || argument == "/?") {
+            options.help = true;
+        } else if (argument == warn_days_option) {
+            if (i + 1 == arguments.size() || !parse_days(arguments[i + 1], options.warn_days)) {
+                error = bad_days(i + 1 < arguments.size() ? arguments[i + 1] : std::string());
+                return false;
+            }
+            ++i;
+        } else if (argument.compare(0, sizeof warn_days_option, std::string(warn_days_option) + "=") == 0) {
+            const std::string value = argument.substr(sizeof warn_days_option);
+            if (!parse_days(value, options.warn_days)) {
+                error = bad_days(value);
+                return false;
+            }
+        } else {
+            error = (argument.size() > 1 && (argument[0] == '-' || argument[0] == '/') ? "unknown option '"
+                                                                                        : "unexpected argument '") +
+                    argument + "' (keyhaven-status --help lists the options)";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string help_text()
+{
+    return "keyhaven-status: is the Keyhaven agent healthy in this session, and which certificates expire.\n"
+           "It only reads: it writes no log line and creates nothing, never waits on the agent,\n"
+           "never calls the GOST provider and never talks to a card.\n"
+           "\n"
+           "Usage: keyhaven-status [--json] [--all] [--warn-days N]\n"
+           "\n"
+           "  --json          one JSON document (UTF-8, no byte-order mark) instead of the table:\n"
+           "                  agent {running, version, path, source},\n"
+           "                  settings {state, reason, file, code, mark_default, ignore_cards,\n"
+           "                            clean_storage, init_plugin, holds_cleaning},\n"
+           "                  log {file, last_written_at, errors, last_error},\n"
+           "                  certificates [{subject_cn, issuer_cn, serial, thumbprint, not_after,\n"
+           "                                 days_left, expired, container}], warn_days\n"
+           "  --all           every certificate in the user's store \"My\", not only those linked\n"
+           "                  to a container of the GOST provider (type 75)\n"
+           "  --warn-days N   the expiry horizon in days, 0 to 36500 (default 30)\n"
+           "  --help          this text\n"
+           "\n"
+           "Reported for the user who runs it, in that user's session:\n"
+           "  agent         whether an agent runs here (its \"keyhaven_mutex\" exists); the version and\n"
+           "                path of the agent the package installed (its Run value), else of the running one\n"
+           "  settings      how the agent takes c:\\nivra\\Keyhaven.ini: missing, read, or not_taken with\n"
+           "                the reason; the four values it gives (defaults otherwise); whether an agent\n"
+           "                starting now would hold cleaning because the file is there but not taken\n"
+           "  log           today's full log file and when it was last written; where this user may\n"
+           "                read it, how many ERROR lines it holds and the last one (null otherwise)\n"
+           "  certificates  subject and issuer common names, serial and SHA-1 thumbprint (uppercase\n"
+           "                hexadecimal, most significant byte first), NotAfter (UTC), whole days left\n"
+           "                (negative once expired) and the linked container\n"
+           "\n"
+           "Exit status, the first that applies:\n"
+           "  1   no agent runs in this session\n"
+           "  3   the settings file is there but the agent does not take it\n"
+           "  2   a listed certificate has expired or expires within the horizon\n"
+           "  0   otherwise\n"
+           "  64  a bad option (one line on standard error)\n"
+           "\n"
+           "It cannot see other users' sessions and stores, nor certificates on a carrier that was\n"
+           "never inserted here.\n";
+}
+
+const char* settings_state(const SettingsReport& settings)
+{
+    if (settings.taken)
+        return "read";
+    return settings.code == settings_not_opened || settings.code == settings_no_data_folder ? "missing" : "not_taken";
+}
+
+int days_left(const UtcTime& now, const UtcTime& not_after, bool expired)
+{
+    const int days = expiry::days_between({now.year, now.month, now.day},
+                                          {not_after.year, not_after.month, not_after.day});
+    return expired && days >= 0 ? -1 : days;
+}
+
+bool certificate_due(const CertificateReport& certificate, int warn_days)
+{
+    return certificate.expired || certificate.days_left <= warn_days;
+}
+
+int exit_status(const StatusReport& report)
+{
+    if (!report.agent.running)
+        return exit_no_agent;
+    if (std::string(settings_state(report.settings)) == "not_taken")
+        return exit_settings_not_taken;
+    for (const auto& certificate : report.certificates)
+        if (certificate_due(certificate, report.warn_days))
+            return exit_certificate_due;
+    return exit_healthy;
+}
+
+std::string iso_utc(const UtcTime& time)
+{
+    char text[32] = {};
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", time.year, time.month, time.day, time.hour,
+                  time.minute, time.second);
+    return text;
+}
+
+std::string hex_digits(const unsigned char* bytes, std::size_t size, bool reversed)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned char byte = bytes[reversed ? size - 1 - i : i];
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0F];
+    }
+    return text;
+}
+
+std::string program_of_command(const std::string& command)
+{
+    const std::size_t start = command.find_first_not_of(" \t");
+    if (start == std::string::npos)
+        return std::string();
+    if (command[start] == '"') {
+        const std::size_t end = command.find('"', start + 1);
+        return end == std::string::npos ? std::string() : command.substr(start + 1, end - start - 1);
+    }
+    std::string lower = command;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    const std::size_t exe = lower.find(".exe", start);
+    if (exe != std::string::npos)
+        return command.substr(start, exe + 4 - start);
+    return command.substr(start, command.find_first_of(" \t", start) - start);
+}
+
+void ErrorLines::feed(const char* data, std::size_t size)
+{
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == '\n') {
+            end_line();
+        } else if (line_.size() < log_line::line_buffer_size) {
+            // The agent writes no longer line; whatever is longer is cut here.
+            line_ += data[i];
+        }
+    }
+}
+
+void ErrorLines::finish()
+{
+    if (!line_.empty())
+        end_line();
+}
+
+void ErrorLines::end_line()
+{
+    if (!line_.empty() && line_.back() == '\r')
+        line_.pop_back();
+    if (line_.size() >= log_line::stamp_length + log_line::label_length &&
+        line_.compare(log_line::stamp_length, log_line::label_length, log_line::label_for(ERROR)) == 0) {
+        ++count_;
+        last_ = line_;
+    }
+    line_.clear();
+}
+
+}  // namespace status

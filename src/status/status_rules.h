@@ -1,0 +1,134 @@
+#pragma once
+// keyhaven-status: what it reports, as plain records, and the rules that
+// turn what it found into days left and an exit status. No Windows header:
+// the probes fill the records, the output files print them.
+//
+// Every text in these records is UTF-8; an empty text is "not known".
+
+#include "crypt_utils/expiry_rules.h"
+#include "settings/settings.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace status {
+
+// --- command line -------------------------------------------------------------
+
+struct Options {
+    bool json = false;
+    bool all = false;   // every certificate in "My", not only those of type 75 containers
+    bool help = false;
+    int warn_days = 30;  // the expiry horizon
+};
+
+constexpr int max_warn_days = 36500;
+
+// False with one line (no line end) in error for an option it does not know,
+// a missing or bad number, or a stray argument.
+bool parse_options(const std::vector<std::string>& arguments, Options& options, std::string& error);
+
+std::string help_text();
+
+// --- what is reported -----------------------------------------------------------
+
+struct AgentReport {
+    bool running = false;
+    std::string version;
+    std::string path;
+    std::string source;  // "installed" (the Run value) or "running" (the process found)
+};
+
+struct SettingsReport {
+    std::string file;
+    int code = settings_not_opened;  // as the settings reader returned it
+    bool taken = false;
+    std::string reason;
+    Settings values = {0, 0, 1, 0};
+    bool holds_cleaning = false;  // an agent starting now would not clean the store
+};
+
+// "missing", "read" or "not_taken" (the file is there but the agent does not take it).
+const char* settings_state(const SettingsReport& settings);
+
+struct LogReport {
+    std::string file;
+    std::string last_written_at;  // empty when the file is not there
+    bool readable = false;        // errors and last_error mean something only then
+    long long errors = 0;
+    std::string last_error;
+};
+
+struct UtcTime {
+    int year, month, day, hour, minute, second;
+};
+
+struct CertificateReport {
+    std::string subject_cn;
+    std::string issuer_cn;
+    std::string serial;
+    std::string thumbprint;
+    std::string not_after;
+    int days_left = 0;
+    bool expired = false;
+    std::string container;  // empty: no key link
+};
+
+struct StatusReport {
+    int warn_days = 30;
+    AgentReport agent;
+    SettingsReport settings;
+    LogReport log;
+    std::vector<CertificateReport> certificates;
+};
+
+// --- rules ----------------------------------------------------------------------
+
+enum : int {
+    exit_healthy = 0,
+    exit_no_agent = 1,
+    exit_certificate_due = 2,
+    exit_settings_not_taken = 3,
+    exit_bad_option = 64,
+};
+
+// Whole calendar days from today to the expiry date, both UTC, as the agent
+// counts them; once expired never 0 or more, so a negative count always
+// means expired.
+int days_left(const UtcTime& now, const UtcTime& not_after, bool expired);
+
+bool certificate_due(const CertificateReport& certificate, int warn_days);
+
+// The first that applies: no agent, settings not taken, a certificate due.
+int exit_status(const StatusReport& report);
+
+// "2027-01-05T00:00:00Z"
+std::string iso_utc(const UtcTime& time);
+
+// Uppercase hexadecimal without separators; reversed turns a little-endian
+// number (as CryptoAPI keeps serials) most significant byte first.
+std::string hex_digits(const unsigned char* bytes, std::size_t size, bool reversed);
+
+// The program of a Run value's command line: the quoted part, or up to the
+// end of the first ".exe" when unquoted.
+std::string program_of_command(const std::string& command);
+
+// Counts the ERROR lines of a log file fed in pieces of any size, keeping
+// the last one (without its line end); memory stays bounded whatever the
+// file holds.
+class ErrorLines {
+public:
+    void feed(const char* data, std::size_t size);
+    void finish();
+    long long count() const { return count_; }
+    const std::string& last() const { return last_; }
+
+private:
+    void end_line();
+    std::string line_;
+    long long count_ = 0;
+    std::string last_;
+};
+
+}  // namespace status

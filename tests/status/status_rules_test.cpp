@@ -1,0 +1,166 @@
+// keyhaven-status's rules and outputs, without Windows: options, days left,
+// the exit status, the formats of serials and times, the log's ERROR lines.
+
+#include "status/status_output.h"
+#include "status/status_rules.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using status::Options;
+using status::UtcTime;
+
+bool parse(const std::vector<std::string>& arguments, Options& options, std::string& error)
+{
+    options = Options();
+    error.clear();
+    return status::parse_options(arguments, options, error);
+}
+
+TEST(StatusOptions, DefaultsAndEveryOption)
+{
+    Options options;
+    std::string error;
+    ASSERT_TRUE(parse({}, options, error));
+    EXPECT_FALSE(options.json || options.all || options.help);
+    EXPECT_EQ(30, options.warn_days);
+    ASSERT_TRUE(parse({"--json", "--all", "--warn-days", "5"}, options, error));
+    EXPECT_TRUE(options.json && options.all);
+    EXPECT_EQ(5, options.warn_days);
+    ASSERT_TRUE(parse({"--warn-days=0", "--help"}, options, error));
+    EXPECT_EQ(0, options.warn_days);
+    EXPECT_TRUE(options.help);
+}
+
+TEST(StatusOptions, BadOnesSayWhatIsWrongInOneLine)
+{
+    Options options;
+    std::string error;
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"--jsn"}, {"-x"}, {"extra"}, {"--warn-days"}, {"--warn-days", "-1"}, {"--warn-days", "ten"},
+             {"--warn-days=36501"}, {"--warn-days", "99999999999"}, {"--warn-days="}}) {
+        EXPECT_FALSE(parse(bad, options, error)) << bad[0];
+        EXPECT_NE(std::string::npos, error.find(bad.back() == "--warn-days" ? "--warn-days" : bad.back().substr(0, 3)))
+            << error;
+        EXPECT_EQ(std::string::npos, error.find('\n')) << error;
+    }
+}
+
+TEST(StatusDaysLeft, CalendarDaysAcrossTheYearBoundary)
+{
+    // 20 December, a certificate expiring 5 January: the agent says nothing, the status 16 days.
+    EXPECT_EQ(16, status::days_left({2026, 12, 20, 12, 0, 0}, {2027, 1, 5, 0, 0, 0}, false));
+    EXPECT_EQ(29, status::days_left({2028, 1, 31, 0, 0, 0}, {2028, 2, 29, 23, 0, 0}, false));
+    EXPECT_EQ(365, status::days_left({2026, 3, 1, 0, 0, 0}, {2027, 3, 1, 0, 0, 0}, false));
+    EXPECT_EQ(0, status::days_left({2026, 12, 10, 8, 0, 0}, {2026, 12, 10, 23, 0, 0}, false));
+}
+
+TEST(StatusDaysLeft, NegativeOnceExpired)
+{
+    EXPECT_EQ(-1, status::days_left({2026, 12, 10, 23, 0, 0}, {2026, 12, 10, 8, 0, 0}, true));
+    EXPECT_EQ(-40, status::days_left({2027, 1, 9, 0, 0, 0}, {2026, 11, 30, 0, 0, 0}, true));
+}
+
+status::StatusReport healthy()
+{
+    status::StatusReport report;
+    report.agent.running = true;
+    report.settings.code = settings_unchanged;
+    report.settings.taken = true;
+    status::CertificateReport certificate;
+    certificate.days_left = 31;
+    report.certificates.push_back(certificate);
+    return report;
+}
+
+TEST(StatusExit, FirstThatAppliesInOrderOneThreeTwo)
+{
+    status::StatusReport report = healthy();
+    EXPECT_EQ(0, status::exit_status(report));
+    report.certificates[0].days_left = 30;
+    EXPECT_EQ(2, status::exit_status(report));
+    report.warn_days = 29;
+    EXPECT_EQ(0, status::exit_status(report));
+    report.certificates[0].expired = true;
+    EXPECT_EQ(2, status::exit_status(report));
+    report.settings.code = settings_not_trusted;
+    report.settings.taken = false;
+    EXPECT_EQ(3, status::exit_status(report));
+    report.agent.running = false;
+    EXPECT_EQ(1, status::exit_status(report));
+}
+
+TEST(StatusFormats, HexMostSignificantByteFirstAndIsoUtc)
+{
+    const unsigned char serial[] = {0x01, 0xAB, 0x00, 0x7F};  // little-endian, as CryptoAPI keeps it
+    EXPECT_EQ("7F00AB01", status::hex_digits(serial, sizeof serial, true));
+    EXPECT_EQ("01AB007F", status::hex_digits(serial, sizeof serial, false));
+    EXPECT_EQ("2027-01-05T07:08:09Z", status::iso_utc({2027, 1, 5, 7, 8, 9}));
+}
+
+TEST(StatusFormats, ProgramOfARunValue)
+{
+    EXPECT_EQ("C:\\Program Files\\Keyhaven\\keyhaven.exe",
+              status::program_of_command("\"C:\\Program Files\\Keyhaven\\keyhaven.exe\" /x"));
+    EXPECT_EQ("C:\\Program Files\\Keyhaven\\KEYHAVEN.EXE",
+              status::program_of_command("  C:\\Program Files\\Keyhaven\\KEYHAVEN.EXE -q"));
+    EXPECT_EQ("", status::program_of_command("\"C:\\unterminated"));
+}
+
+TEST(StatusLog, CountsErrorLinesInAnyPiecesAndKeepsTheLast)
+{
+    const std::string text = "10:00:00 > [  ERROR  ]: first\r\n10:00:01 > [  INFO   ]: [  ERROR  ]: no\r\n"
+                             "short\r\n\r\n10:00:02 > [  ERROR  ]: settings file exception: x\r\n\r\n"
+                             "10:00:03 > [  ERROR  ]: " + std::string(5000, 'x');
+    for (std::size_t piece : {std::size_t{1}, std::size_t{7}, text.size()}) {
+        status::ErrorLines errors;
+        for (std::size_t at = 0; at < text.size(); at += piece)
+            errors.feed(text.data() + at, std::min(piece, text.size() - at));
+        errors.finish();
+        EXPECT_EQ(3, errors.count()) << piece;
+        EXPECT_EQ(1034u, errors.last().size()) << "an overlong line is cut";
+    }
+}
+
+TEST(StatusJson, FieldNamesAndNullsAsFleetToolsRead)
+{
+    status::StatusReport report = healthy();
+    report.agent.version = "1.0.2.1";
+    report.log.file = "c:\\nivra\\Keyhaven_10_12_2026.log";
+    report.certificates[0].subject_cn = "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD";  // UTF-8 "Иван"
+    report.certificates[0].serial = "C001";
+    const auto document = nlohmann::json::parse(status::json_text(report));
+    EXPECT_EQ(true, document["agent"]["running"]);
+    EXPECT_EQ("1.0.2.1", document["agent"]["version"]);
+    EXPECT_TRUE(document["agent"]["path"].is_null());
+    EXPECT_EQ("read", document["settings"]["state"]);
+    EXPECT_EQ(1, document["settings"]["clean_storage"]);
+    EXPECT_TRUE(document["log"]["errors"].is_null() && document["log"]["last_error"].is_null());
+    const auto& certificate = document["certificates"][0];
+    for (const char* field : {"subject_cn", "issuer_cn", "serial", "thumbprint", "not_after", "days_left", "container"})
+        EXPECT_TRUE(certificate.contains(field)) << field;
+    EXPECT_EQ(report.certificates[0].subject_cn, certificate["subject_cn"]);
+    report.certificates[0].subject_cn = "\xC8";  // not UTF-8: replaced, the document still whole
+    EXPECT_EQ("\xEF\xBF\xBD", nlohmann::json::parse(status::json_text(report))["certificates"][0]["subject_cn"]);
+}
+
+TEST(StatusTable, MarksDueCertificatesAndTheStateOfEachPart)
+{
+    status::StatusReport report = healthy();
+    report.settings.code = settings_not_parsed;
+    report.settings.taken = false;
+    report.settings.holds_cleaning = true;
+    report.settings.reason = "unrecognised option 'x'";
+    report.certificates[0].days_left = 3;
+    const std::string table = status::table_text(report);
+    EXPECT_NE(std::string::npos, table.find("not_taken")) << table;
+    EXPECT_NE(std::string::npos, table.find("unrecognised option 'x'")) << table;
+    EXPECT_NE(std::string::npos, table.find("\n  !     3  ")) << table;
+}
+
+}  // namespace
