@@ -69,8 +69,9 @@ ACTIONS = [
 # Also before costing when the install shows its own dialogs.
 UI_ACTIONS = ("SetNivraDir",)
 TEST_PASSWORD = "keyhaven-test"
-# Security the package sets (MsiLockPermissionsEx; wixl cannot). The README
-# gives each entry's reason; Windows applies them, Wine ignores them.
+# Security the package sets (MsiLockPermissionsEx; wixl cannot).
+# docs/administrators.md gives each entry's reason; Windows applies them,
+# Wine ignores them.
 DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x1200a9;;;BU)"
 SETTINGS_SDDL = "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)"
 # A single-user workstation names the one account that may create files in

@@ -8,8 +8,9 @@
 // on every call, which would make the bench, not the agent, the larger part
 // of what is measured.
 #include "core/new_containers.h"
-#include "crypt_utils/certificates.h"
-#include "crypt_utils/containers.h"
+#include "crypt_utils/container_certificates.h"
+#include "crypt_utils/store_cleaning.h"
+#include "crypt_utils/enum_containers.h"
 #include "benchmark/perf_modes.h"
 #include "benchmark/perf_store.h"
 #include "benchmark/perf_turns.h"

@@ -1,8 +1,8 @@
 // What the agent's building blocks cost one at a time on this workstation:
 // a log line, the data folder, opening the personal store, reading one
 // container's certificate, asking the provider for a container.
-#include "crypt_utils/certificates.h"
-#include "crypt_utils/containers.h"
+#include "crypt_utils/container_certificates.h"
+#include "crypt_utils/enum_containers.h"
 #include "diag/append_file.h"
 #include "diag/log.h"
 #include "diag/log_line.h"

@@ -2,7 +2,8 @@
 
 #include "core/polling_cycle.h"
 #include "crypt_utils/provider_version.h"
-#include "desktop/desktop_chores.h"
+#include "desktop/plugin_registration.h"
+#include "desktop/viewer_preferences.h"
 #include "diag/log.h"
 #include "diag/owned.h"
 #include "diag/versions.h"

@@ -4,7 +4,8 @@
 // share are here too, so the line of an ERROR line is always in this file.
 
 #include "crypt_utils/call_trace.h"
-#include "crypt_utils/certificates.h"
+#include "crypt_utils/container_certificates.h"
+#include "crypt_utils/expiry_check.h"
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"

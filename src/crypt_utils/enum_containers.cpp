@@ -1,4 +1,4 @@
-#include "crypt_utils/containers.h"
+#include "crypt_utils/enum_containers.h"
 
 #include "carriers/census.h"
 #include "crypt_utils/call_trace.h"

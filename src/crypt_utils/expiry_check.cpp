@@ -1,4 +1,5 @@
-#include "crypt_utils/certificates.h"
+#include "crypt_utils/expiry_check.h"
+#include "crypt_utils/store_cleaning.h"
 
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/expiry_rules.h"

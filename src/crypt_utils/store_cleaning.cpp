@@ -1,9 +1,9 @@
 #include "crypt_utils/call_trace.h"
-#include "crypt_utils/certificates.h"
+#include "crypt_utils/container_certificates.h"
+#include "crypt_utils/store_cleaning.h"
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
-#include "diag/format_string.h"
 #include "diag/log.h"
 
 #include <cstring>
@@ -76,8 +76,10 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
 namespace {
 
 // The common name (OID 2.5.4.3) of one of the certificate's names, as the
-// routine `name` (its trace lines) reads it; the decoded name is `label`.
-std::string common_name_of(const CERT_NAME_BLOB& name, const char* routine, const char* label)
+// routine `name` (its trace lines) reads it; the decoded name is `label`,
+// and decode_call names the call that decodes it in an ERROR line.
+std::string common_name_of(const CERT_NAME_BLOB& name, const char* routine, const char* label,
+                           const char* decode_call)
 {
     CallTrace trace(routine, std::string(routine) + "(" + szOID_COMMON_NAME + ")");
     Buffer decoded(label);
@@ -85,16 +87,13 @@ std::string common_name_of(const CERT_NAME_BLOB& name, const char* routine, cons
 
     [&] {
         DWORD size = 0;
-        // Formatted before the calls: nothing may run between a call and the
-        // reading of its error code.
-        const std::string decoded_call = format_string("CryptDecodeObject(X509_NAME, %s)", label);
         if (!trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
                                         CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size),
                       "CryptDecodeObject(X509_NAME)") ||
             !trace.allocated(decoded.allocate(size)) ||
             !trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
                                         CRYPT_DECODE_NOCOPY_FLAG, decoded.data(), &size),
-                      decoded_call))
+                      decode_call))
             return;
 
         PCERT_RDN_ATTR attribute =
@@ -119,12 +118,14 @@ std::string common_name_of(const CERT_NAME_BLOB& name, const char* routine, cons
 
 std::string extract_cert_attribute(PCCERT_CONTEXT certificate)
 {
-    return common_name_of(certificate->pCertInfo->Subject, "extract_cert_attribute", "cert_subject");
+    return common_name_of(certificate->pCertInfo->Subject, "extract_cert_attribute", "cert_subject",
+                          "CryptDecodeObject(X509_NAME, cert_subject)");
 }
 
 std::string extract_issuer_attribute(PCCERT_CONTEXT certificate)
 {
-    return common_name_of(certificate->pCertInfo->Issuer, "extract_issuer_attribute", "cert_issuer");
+    return common_name_of(certificate->pCertInfo->Issuer, "extract_issuer_attribute", "cert_issuer",
+                          "CryptDecodeObject(X509_NAME, cert_issuer)");
 }
 
 int clean_local_storage(std::vector<std::string> containers)

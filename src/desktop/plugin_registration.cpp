@@ -1,4 +1,4 @@
-#include "desktop/desktop_chores.h"
+#include "desktop/plugin_registration.h"
 
 #include "core/timing.h"
 #include "diag/file_security.h"

@@ -1,4 +1,4 @@
-#include "desktop/desktop_chores.h"
+#include "desktop/viewer_preferences.h"
 
 #include "diag/file_security.h"
 #include "diag/log.h"

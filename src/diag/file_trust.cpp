@@ -13,6 +13,30 @@ const char* const trusted_groups[] = {
     "S-1-3-4",       // OWNER RIGHTS
 };
 
+// Calls grant(entry, what it grants beyond what Everyone was denied before
+// it) for each allowed entry that applies to the file itself, in DACL order,
+// while grant returns true. False when grant refuses one, or when an entry
+// cannot be read.
+template <typename Grant>
+bool every_grant(const FileSecurity& security, Grant grant)
+{
+    unsigned long denied_to_everyone = 0;
+    for (const AccessEntry& entry : security.dacl) {
+        if (entry.inherit_only)
+            continue;
+        if (entry.kind == AccessEntry::other)
+            return false;
+        if (entry.kind == AccessEntry::denied) {
+            if (entry.sid == everyone)
+                denied_to_everyone |= entry.mask;
+            continue;
+        }
+        if (!grant(entry, entry.mask & ~denied_to_everyone))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool is_trusted(const std::string& sid, const std::string& current_user)
@@ -27,21 +51,9 @@ bool only_trusted_can_change(const FileSecurity& security, const std::string& cu
 {
     if (security.owner == owner_rights || !is_trusted(security.owner, current_user) || !security.has_dacl)
         return false;
-    unsigned long denied_to_everyone = 0;
-    for (const AccessEntry& entry : security.dacl) {
-        if (entry.inherit_only)
-            continue;
-        if (entry.kind == AccessEntry::other)
-            return false;
-        if (entry.kind == AccessEntry::denied) {
-            if (entry.sid == everyone)
-                denied_to_everyone |= entry.mask;
-            continue;
-        }
-        if (!is_trusted(entry.sid, current_user) && (entry.mask & changing & ~denied_to_everyone) != 0)
-            return false;
-    }
-    return true;
+    return every_grant(security, [&](const AccessEntry& entry, unsigned long granted) {
+        return is_trusted(entry.sid, current_user) || (granted & changing) == 0;
+    });
 }
 
 bool log_file_keeps_lines_private(const FileSecurity& security, const std::string& current_user)
@@ -49,26 +61,16 @@ bool log_file_keeps_lines_private(const FileSecurity& security, const std::strin
     if (security.owner.empty() || security.owner == owner_rights || !security.has_dacl)
         return false;
     const bool owner_trusted = is_trusted(security.owner, current_user);
+    // Any entry for OWNER RIGHTS, a deny entry too, takes the owner's
+    // implicit rights (to read and re-permission the file) away.
     bool owner_capped = false;
-    unsigned long denied_to_everyone = 0;
-    for (const AccessEntry& entry : security.dacl) {
-        if (entry.inherit_only)
-            continue;
-        if (entry.kind == AccessEntry::other)
-            return false;
-        const bool for_owner = entry.sid == owner_rights;
-        // A deny entry for OWNER RIGHTS takes the implicit rights away too.
-        owner_capped = owner_capped || for_owner;
-        if (entry.kind == AccessEntry::denied) {
-            if (entry.sid == everyone)
-                denied_to_everyone |= entry.mask;
-            continue;
-        }
-        const bool trusted = for_owner ? owner_trusted : is_trusted(entry.sid, current_user);
-        if (!trusted && (entry.mask & (changing_rights | reading_rights) & ~denied_to_everyone) != 0)
-            return false;
-    }
-    return owner_trusted || owner_capped;
+    for (const AccessEntry& entry : security.dacl)
+        owner_capped = owner_capped || (!entry.inherit_only && entry.sid == owner_rights);
+    const bool lines_private = every_grant(security, [&](const AccessEntry& entry, unsigned long granted) {
+        const bool trusted = entry.sid == owner_rights ? owner_trusted : is_trusted(entry.sid, current_user);
+        return trusted || (granted & (changing_rights | reading_rights)) == 0;
+    });
+    return lines_private && (owner_trusted || owner_capped);
 }
 
 }  // namespace file_trust

@@ -16,7 +16,7 @@
 
 #include "diag/owned.h"
 #include "setup/settings_edit.h"
-#include "setup/setup_actions.h"
+#include "setup/custom_actions.h"
 
 #include <windows.h>
 #include <msi.h>

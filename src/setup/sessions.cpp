@@ -2,7 +2,7 @@
 // the users' sessions afterwards, as the Run value starts them at logon.
 
 #include "diag/owned.h"
-#include "setup/setup_actions.h"
+#include "setup/custom_actions.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

@@ -2,7 +2,7 @@
 
 #include "core/cleaning_hold.h"
 #include "core/startup.h"
-#include "crypt_utils/certificates.h"
+#include "crypt_utils/store_cleaning.h"
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"

@@ -1,6 +1,6 @@
 // Importing containers' certificates into the personal store.
 #include "crypt_utils/call_trace.h"
-#include "crypt_utils/certificates.h"
+#include "crypt_utils/container_certificates.h"
 #include "crypt_utils/expiry_rules.h"
 
 #include "certificate_fixture.h"

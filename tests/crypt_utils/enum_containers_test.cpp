@@ -1,7 +1,7 @@
 // crypt_utils::enum_containers and is_card_container against the stand-in
 // provider, the bench's tokens and cards, and the real log files.
 #include "crypt_utils/call_trace.h"
-#include "crypt_utils/containers.h"
+#include "crypt_utils/enum_containers.h"
 #include "settings/settings.h"
 #include "support/agent_log.h"
 #include "support/bench_carriers.h"

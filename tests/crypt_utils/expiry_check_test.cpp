@@ -1,6 +1,6 @@
 // The validity check on real certificate contexts, against today's date:
 // outcomes are computed from the calendar rule for the day the test runs.
-#include "crypt_utils/certificates.h"
+#include "crypt_utils/expiry_check.h"
 #include "crypt_utils/expiry_rules.h"
 #include "support/agent_log.h"
 #include "support/bench_provider.h"

@@ -1,7 +1,8 @@
 // Cleaning the personal store against the certificates of the containers,
 // and the two routines it reads them with.
 #include "crypt_utils/call_trace.h"
-#include "crypt_utils/certificates.h"
+#include "crypt_utils/container_certificates.h"
+#include "crypt_utils/store_cleaning.h"
 
 #include "certificate_fixture.h"
 #include "trace_lines.h"

@@ -1,7 +1,7 @@
 // reregister_plugin_dll with the workstation's real regsvr32 and the bench's
 // plug-in at C:/nivra/dererarizoduz.dll.
 #include "common/bench_files.h"
-#include "desktop/desktop_chores.h"
+#include "desktop/plugin_registration.h"
 #include "diag/file_security.h"
 #include "support/agent_log.h"
 #include "support/timing_for_tests.h"

@@ -1,5 +1,5 @@
 // copy_viewer_preferences against the workstation's real profile folders.
-#include "desktop/desktop_chores.h"
+#include "desktop/viewer_preferences.h"
 #include "support/agent_log.h"
 
 #include <gtest/gtest.h>

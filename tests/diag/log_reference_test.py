@@ -1,5 +1,5 @@
 """Every message the agent can log, and every call its ERROR lines name,
-stands in the README's log reference, so no new line goes undocumented."""
+stands in the administrators' guide's log reference, so no new line goes undocumented."""
 import re
 import sys
 import unittest
@@ -10,7 +10,7 @@ LITERAL = r'"((?:[^"\\]|\\.)*)"'
 
 
 def reference():
-    text = (REPO / "README.md").read_text(encoding="utf-8")
+    text = (REPO / "docs" / "administrators.md").read_text(encoding="utf-8")
     section = text[text.index("### Every message, and what to do"):text.index("### Result codes")]
     return section.replace("\\|", "|")
 

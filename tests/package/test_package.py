@@ -1,5 +1,5 @@
 """The signed package as an administrator deploys it, with the commands of
-the README's "Deploying" section as they stand, in a fresh workstation of
+the administrators' guide's "Deploying" section as they stand, in a fresh workstation of
 its own: the bench's stand-ins, no agent until the package brings one.
 Logons are plain wineboot runs (they start the Run values)."""
 import http.server
@@ -14,7 +14,8 @@ import threading
 import unittest
 from pathlib import Path
 
-import harness
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "scenarios"))
+import harness  # noqa: E402
 from harness import REPO, wait_until
 
 from benchlib import agent, certs, provider, store, tokens
@@ -33,13 +34,13 @@ TEST_SIGNED = "keyhaven-*-x64-test.msi"
 
 
 def release_name(package):
-    """The name the README's commands give a package: a release's."""
+    """The name the guide's commands give a package: a release's."""
     return package.name.replace("-x64-test.msi", "-x64.msi")
 
 
 def readme_commands():
-    """The command lines of the README's "Deploying" section, in order."""
-    text = (REPO / "README.md").read_text()
+    """The command lines of the guide's "Deploying" section, in order."""
+    text = (REPO / "docs" / "administrators.md").read_text()
     section = text[text.index("\n## Deploying\n"):]
     section = section[:section.index("\n## ", 1)]
     blocks = re.findall(r"\n```\n(.*?)\n```", section, re.S)
@@ -150,7 +151,7 @@ class Package(unittest.TestCase):
 
     # --- helpers ----------------------------------------------------------
     def command(self, *words):
-        """The README's msiexec line that holds these words."""
+        """The guide's msiexec line that holds these words."""
         [line] = [c for c in self.commands if c.startswith("msiexec") and all(w in c.split() for w in words)]
         return line
 
@@ -278,7 +279,7 @@ class PackageData(unittest.TestCase):
                                    "MsiLockPermissionsEx"], stdout=subprocess.PIPE, check=True).stdout.decode()
         rows = {f[0]: (f[2], f[3], f[4]) for f in (line.split("\t") for line in exported.splitlines()[3:] if line)}
         shown = dict(re.findall(r"^ +(c:\\nivra(?:\\Keyhaven\.ini| \(NIVRA_WRITER_SID\))?) +(O:\S+)$",
-                                (REPO / "README.md").read_text(), re.M))
+                                (REPO / "docs" / "administrators.md").read_text(), re.M))
         self.assertEqual({"DataFolderSecurity": ("CreateFolder", shown["c:\\nivra"], "NOT NIVRA_WRITER_SID"),
                           "DataFolderOneWriter": ("CreateFolder", shown["c:\\nivra (NIVRA_WRITER_SID)"],
                                                   "NIVRA_WRITER_SID"),
