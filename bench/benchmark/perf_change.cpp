@@ -124,11 +124,11 @@ std::string serial_hex(PCCERT_CONTEXT certificate)
 std::vector<std::string> container_serials(const std::vector<std::string>& containers)
 {
     std::vector<std::string> serials;
-    for (const auto& name : containers)
-        if (PCCERT_CONTEXT certificate = crypt_utils::get_cert_context(name)) {
-            serials.push_back(serial_hex(certificate));
-            CertFreeCertificateContext(certificate);
-        }
+    for (const auto& name : containers) {
+        int rc = 0;
+        if (const crypt_utils::CertContext certificate = crypt_utils::get_cert_context(name, rc); certificate.held())
+            serials.push_back(serial_hex(certificate.get()));
+    }
     return serials;
 }
 

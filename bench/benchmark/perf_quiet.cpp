@@ -19,10 +19,7 @@ void lock_part()
 {
     if (HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, provider_mutex_name))
         CloseHandle(other);
-    if (HANDLE lock = acquire_provider_lock()) {
-        ReleaseMutex(lock);
-        CloseHandle(lock);
-    }
+    const ProviderLock lock = acquire_provider_lock();
 }
 
 void add(Cost& total, const Cost& more)

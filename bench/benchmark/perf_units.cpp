@@ -88,8 +88,8 @@ int run_units(const Options& options)
             });
         }
         measure("units.get_cert_context", count, [&] {
-            if (PCCERT_CONTEXT certificate = crypt_utils::get_cert_context(container))
-                CertFreeCertificateContext(certificate);
+            int rc = 0;
+            const crypt_utils::CertContext certificate = crypt_utils::get_cert_context(container, rc);
         });
         measure("units.import_known", count, [&] { crypt_utils::import_if_not_exists(container); });
     }

@@ -118,9 +118,9 @@ void run_polling_turn(PollingState& state)
     }
 
     {
-        // Released and closed at the end of the work, before the pause;
-        // releasing is harmless when the wait did not obtain it.
-        const HeldMutex lock(acquire_provider_lock());
+        // Released and closed at the end of the work, before the pause,
+        // whether or not the wait obtained it.
+        const ProviderLock lock = acquire_provider_lock();
         reread_settings(state.cleaning_hold);
         const CensusResult census = state.census.take_census();
         if (census.changed)

@@ -12,7 +12,8 @@ double seconds_between(const LARGE_INTEGER& before, const LARGE_INTEGER& after, 
     return static_cast<double>(after.QuadPart - before.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-void wait_for_other_holder(HANDLE mutex)
+// True when the wait obtained ownership.
+bool wait_for_other_holder(HANDLE mutex)
 {
     log_write(DEBUG, "waiting the mutex will be released...");
     LARGE_INTEGER frequency, before, after;
@@ -25,33 +26,32 @@ void wait_for_other_holder(HANDLE mutex)
     switch (result) {
     case WAIT_OBJECT_0:
         log_write(DEBUG, "mutex ownership is obtained successfully { rc=WAIT_OBJECT_0, wait_time=%0.8f }", wait_time);
-        break;
+        return true;
     case WAIT_ABANDONED:
         log_write(DEBUG, "obtained ownership of the abandoned mutex { rc=WAIT_ABANDONED, wait_time=%0.8f }", wait_time);
-        break;
+        return true;
     case WAIT_TIMEOUT:
         log_write(WARNING, "time-out interval elapsed, error getting mutex ownership { rc=WAIT_TIMEOUT, wait_time=%0.8f }",
                   wait_time);
-        break;
+        return false;
     default:
         log_write(ERROR, "error getting mutex ownership, error=%d", static_cast<int>(result));
-        break;
+        return false;
     }
 }
 
 }  // namespace
 
-HANDLE acquire_provider_lock()
+ProviderLock acquire_provider_lock()
 {
     SetLastError(ERROR_SUCCESS);
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, provider_mutex_name);
+    ProviderLock lock{MutexHandle(CreateMutexA(nullptr, TRUE, provider_mutex_name)), false};
     const DWORD error = GetLastError();
-    if (!mutex) {
+    if (!lock.handle.held()) {
         log_write(ERROR, "CreateMutex() error, code=%d", static_cast<int>(error));
-        return nullptr;
+        return lock;
     }
     // Asking for initial ownership has no effect on a mutex that existed.
-    if (error == ERROR_ALREADY_EXISTS)
-        wait_for_other_holder(mutex);
-    return mutex;
+    lock.owned = error != ERROR_ALREADY_EXISTS || wait_for_other_holder(lock.handle.get());
+    return lock;
 }

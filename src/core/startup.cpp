@@ -38,7 +38,7 @@ bool may_start_after_waiting_on(HANDLE instance)
 // Returns false when another agent runs in this session. On true, instance
 // holds the mutex this process owns for its life (or nothing if none could
 // be made), and probe any earlier handle kept with it.
-bool claim_single_instance(HeldMutex& instance, KernelHandle& probe)
+bool claim_single_instance(MutexHandle& instance, KernelHandle& probe)
 {
     probe.reset(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, instance_mutex_name));
     if (probe.held() && !may_start_after_waiting_on(probe.get()))
@@ -86,7 +86,7 @@ int read_initial_settings()
 int run_agent()
 {
     // Released (when owned) and closed when the process leaves this function.
-    HeldMutex instance;
+    MutexHandle instance;
     KernelHandle probe;
     if (!claim_single_instance(instance, probe))
         return exit_other_instance;

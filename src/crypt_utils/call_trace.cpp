@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <cstdarg>
-#include <cstdio>
 
 namespace crypt_utils {
 
@@ -17,51 +15,50 @@ CallTrace::CallTrace(const char* name, const std::string& entry)
 
 CallTrace::CallTrace(const char* name) : name_(name), full_name_(std::string("crypt_utils::") + name) {}
 
-bool CallTrace::ok(int line, bool succeeded, const char* call_format, ...)
+bool CallTrace::ok(bool succeeded, std::string_view call_text, std::source_location where)
 {
     if (succeeded)
         return true;
-    const DWORD code = GetLastError();  // before anything else can change it
-    char call_text[1024] = {};
-    va_list args;
-    va_start(args, call_format);
-    std::vsnprintf(call_text, sizeof call_text, call_format, args);
-    va_end(args);
-    fail_with(code, line, call_text);
+    fail(observed(false, where), call_text);  // the code is read before anything else can change it
     return false;
 }
 
-bool CallTrace::tolerated(int line, bool succeeded, const char* call_text)
+CallTrace::Call CallTrace::observed(bool succeeded, std::source_location where)
+{
+    return Call{succeeded, succeeded ? 0UL : GetLastError(), static_cast<int>(where.line())};
+}
+
+bool CallTrace::tolerated(bool succeeded, std::string_view call_text, std::source_location where)
 {
     if (succeeded)
         return true;
     const DWORD code = GetLastError();
-    log_write(WARNING, "%s error, code: 0x%08X, line: %d, func: %s", call_text, static_cast<unsigned>(code), line,
-              full_name_.c_str());
+    log_write(WARNING, "%s error, code: 0x%08X, line: %d, func: %s", std::string(call_text).c_str(),
+              static_cast<unsigned>(code), static_cast<int>(where.line()), full_name_.c_str());
     return false;
 }
 
-bool CallTrace::allocated(int line, bool succeeded)
+bool CallTrace::allocated(bool succeeded, std::source_location where)
 {
     if (succeeded)
         return true;
     if (!failed_) {
         failed_ = true;
         rc_ = rc_alloc_failed;
-        log_write(ERROR, " error alloc, line: %d, func: %s", line, full_name_.c_str());
+        log_write(ERROR, " error alloc, line: %d, func: %s", static_cast<int>(where.line()), full_name_.c_str());
     }
     return false;
 }
 
-void CallTrace::fail_with(unsigned long code, int line, const char* call_text)
+void CallTrace::fail(const Call& call, std::string_view call_text)
 {
-    if (failed_)
+    if (failed_ || call.succeeded)
         return;
     failed_ = true;
     // The line shows the code as Windows gave it, 0 included; the rc never reads as success.
-    rc_ = code != 0 ? static_cast<int>(code) : rc_failed_without_code;
-    log_write(ERROR, "%s error, code: 0x%08X, line: %d, func: %s", call_text, static_cast<unsigned>(code), line,
-              full_name_.c_str());
+    rc_ = call.code != 0 ? static_cast<int>(call.code) : rc_failed_without_code;
+    log_write(ERROR, "%s error, code: 0x%08X, line: %d, func: %s", std::string(call_text).c_str(),
+              static_cast<unsigned>(call.code), call.line, full_name_.c_str());
 }
 
 int CallTrace::close() const

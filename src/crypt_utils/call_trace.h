@@ -13,12 +13,20 @@
 // close(). Resources are Owned<> values: whatever clean_up() does not list is
 // still released by its destructor, so nothing can leak.
 //
+// The steps run in a lambda invoked where it is written, `[&] { ... }();`:
+// a `return` at the first failure then lands on the routine's one exit,
+// where clean_up() and close() run in their fixed order, without a goto and
+// without a second copy of the clean-up on each failure path.
+//
 // N is the line of the failing call in the file that holds it: each check
-// is given __LINE__ on the line where the platform call is written.
+// captures the line where it is written, and the platform call is written
+// on that same line: `trace.ok(CryptAcquireContextA(...),`.
 
 #include "diag/printf_check.h"
 
+#include <source_location>
 #include <string>
+#include <string_view>
 
 namespace crypt_utils {
 
@@ -36,22 +44,33 @@ public:
     // entry, clean-up or closing lines).
     explicit CallTrace(const char* name);
 
-    // The platform call on `line` has returned; succeeded is its result
-    // taken as a truth value (TRUE, non-zero, non-null). On failure: rc from
+    // One platform call as the trace saw it: whether it succeeded, the error
+    // code read right after it (on failure), and the line it is written on.
+    struct Call {
+        bool succeeded;
+        unsigned long code;
+        int line;
+    };
+
+    // The platform call has returned; succeeded is its result taken as a
+    // truth value (TRUE, non-zero, non-null). On failure: rc from
     // GetLastError(), the ERROR line naming the call, and false.
-    bool ok(int line, bool succeeded, const char* call_format, ...) KEYHAVEN_PRINTF(4, 5);
-    // The allocation on `line` has returned; on failure: rc 200, its ERROR line, false.
-    bool allocated(int line, bool succeeded);
+    [[nodiscard]] bool ok(bool succeeded, std::string_view call_text,
+                          std::source_location where = std::source_location::current());
+    // The allocation has returned; on failure: rc 200, its ERROR line, false.
+    [[nodiscard]] bool allocated(bool succeeded, std::source_location where = std::source_location::current());
     // A call whose failure the routine survives: the same line at WARNING,
     // with the code as read; rc and the rest of the routine are unchanged.
-    bool tolerated(int line, bool succeeded, const char* call_text);
-    // A failure whose error code was already read. Only the first failure counts.
-    void fail_with(unsigned long code, int line, const char* call_text);
+    bool tolerated(bool succeeded, std::string_view call_text,
+                   std::source_location where = std::source_location::current());
+    // For a call whose failure the routine first tells apart by its code
+    // (the end of a walk): the call's outcome, logged nothing yet.
+    static Call observed(bool succeeded, std::source_location where = std::source_location::current());
+    // The failure of an observed call. Only the first failure counts.
+    void fail(const Call& call, std::string_view call_text);
 
     bool failed() const { return failed_; }
-    int rc() const { return rc_; }
     void set_rc(int rc) { rc_ = rc; }
-    const std::string& full_name() const { return full_name_; }
 
     template <typename... Resources>
     void clean_up(Resources&... resources)
@@ -76,7 +95,7 @@ private:
     static void log_release(const char* label);
 
     std::string name_;
-    std::string full_name_;
+    std::string full_name_;  // "crypt_utils::<name>", as the ERROR line shows it
     int rc_ = rc_ok;
     bool failed_ = false;
 };

@@ -4,6 +4,8 @@
 // certificates that belong to no present container, importing new ones, and
 // warning the user about certificates that expire soon or have expired.
 
+#include "crypt_utils/crypt_handles.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -19,10 +21,9 @@ constexpr int rc_outside_validity = 100;
 constexpr int rc_already_in_store = 101;
 
 // The certificate stored with the container's key (exchange key first, then
-// signature key); null on any failure. The caller frees it.
-PCCERT_CONTEXT get_cert_context(const std::string& container);
-// The same, with the routine's rc.
-PCCERT_CONTEXT get_cert_context(const std::string& container, int& rc);
+// signature key), the caller's to own; empty on any failure, with the
+// routine's rc.
+CertContext get_cert_context(const std::string& container, int& rc);
 
 // Imports the container's certificate into "My" unless it is there already
 // (rc 101) or outside its validity period (rc 100); may mark the container

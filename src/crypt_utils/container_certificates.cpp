@@ -5,14 +5,16 @@
 
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
-#include "crypt_utils/owned.h"
+#include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
+#include "diag/format_string.h"
 #include "diag/log.h"
 #include "settings/settings.h"
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace crypt_utils {
@@ -27,7 +29,7 @@ DWORD get_user_key(CallTrace& trace, HCRYPTPROV provider, KeyHandle& key)
 {
     if (CryptGetUserKey(provider, AT_KEYEXCHANGE, key.put()))
         return AT_KEYEXCHANGE;
-    if (trace.ok(__LINE__, CryptGetUserKey(provider, AT_SIGNATURE, key.put()), "CryptGetUserKey(%d)", AT_SIGNATURE))
+    if (trace.ok(CryptGetUserKey(provider, AT_SIGNATURE, key.put()), "CryptGetUserKey(2)"))
         return AT_SIGNATURE;
     return 0;
 }
@@ -39,12 +41,12 @@ bool read_key_certificate(CallTrace& trace, HCRYPTKEY key, const char* size_call
                           CertContext& certificate)
 {
     DWORD size = 0;
-    return trace.ok(__LINE__, CryptGetKeyParam(key, kp_certificate, nullptr, &size, 0), "%s", size_call) &&
-           trace.allocated(__LINE__, cert_buffer.allocate(size)) &&
-           trace.ok(__LINE__, CryptGetKeyParam(key, kp_certificate, cert_buffer.data(), &size, 0),
+    return trace.ok(CryptGetKeyParam(key, kp_certificate, nullptr, &size, 0), size_call) &&
+           trace.allocated(cert_buffer.allocate(size)) &&
+           trace.ok(CryptGetKeyParam(key, kp_certificate, cert_buffer.data(), &size, 0),
                     "CryptGetKeyParam(KP_CERTIFICATE)") &&
-           trace.ok(__LINE__, *certificate.put() = CertCreateCertificateContext(certificate_encoding,
-                                                                                cert_buffer.data(), size),
+           trace.ok(*certificate.put() = CertCreateCertificateContext(certificate_encoding,
+                                                                      cert_buffer.data(), size),
                     "CertCreateCertificateContext()");
 }
 
@@ -63,8 +65,11 @@ struct ContainerRead {
 bool open_container(CallTrace& trace, ContainerRead& read, const std::string& container, DWORD flags,
                     const char* flags_text)
 {
-    return trace.ok(__LINE__, CryptAcquireContextA(read.prov.put(), container.c_str(), nullptr, provider_type, flags),
-                    "CryptAcquireContext(%s, null, 75, %s)", log_name(container).c_str(), flags_text);
+    // Formatted before the call: nothing may run between the call and the
+    // reading of its error code.
+    const std::string call_text =
+        format_string("CryptAcquireContext(%s, null, 75, %s)", log_name(container).c_str(), flags_text);
+    return trace.ok(CryptAcquireContextA(read.prov.put(), container.c_str(), nullptr, provider_type, flags), call_text);
 }
 
 // The container's key and its certificate: the key spec found, or 0 after
@@ -85,7 +90,7 @@ void mark_default_if_asked(CallTrace& trace, HCRYPTPROV provider, const std::str
     }
     // Only a warning on failure: the import goes on.
     const BYTE* name = reinterpret_cast<const BYTE*>(container.c_str());
-    if (trace.tolerated(__LINE__, CryptSetProvParam(provider, pp_container_default, name, 0),
+    if (trace.tolerated(CryptSetProvParam(provider, pp_container_default, name, 0),
                         "CryptSetProvParam(PP_CONTAINER_DEFAULT)"))
         log_write(INFO, "container was marked as default container");
 }
@@ -104,13 +109,7 @@ std::vector<wchar_t> widened(const BYTE* name, DWORD byte_length)
 
 }  // namespace
 
-PCCERT_CONTEXT get_cert_context(const std::string& container)
-{
-    int rc = rc_ok;
-    return get_cert_context(container, rc);
-}
-
-PCCERT_CONTEXT get_cert_context(const std::string& container, int& rc)
+CertContext get_cert_context(const std::string& container, int& rc)
 {
     CallTrace trace("get_cert_context", "get_cert_context(" + log_name(container) + ")");
     ContainerRead read("certificate");
@@ -122,7 +121,7 @@ PCCERT_CONTEXT get_cert_context(const std::string& container, int& rc)
     read.key.free_now();  // before its provider goes; no line for it
     trace.clean_up(read.cert_buffer, read.prov);
     rc = trace.close();
-    return read.certificate.detach();
+    return std::move(read.certificate);
 }
 
 int import_if_not_exists(const std::string& container)
@@ -142,15 +141,15 @@ int import_if_not_exists(const std::string& container)
 
         CERT_NAME_BLOB* subject = &read.certificate.get()->pCertInfo->Subject;
         DWORD subject_size = 0;
-        if (!trace.ok(__LINE__, (subject_size = CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR,
-                                                               nullptr, 0)) != 0,
+        if (!trace.ok((subject_size = CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR,
+                                                     nullptr, 0)) != 0,
                       "CertNameToStr()") ||
-            !trace.allocated(__LINE__, subject_buffer.allocate(subject_size)))
+            !trace.allocated(subject_buffer.allocate(subject_size)))
             return;
         char* subject_text = reinterpret_cast<char*>(subject_buffer.data());
         CertNameToStrA(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, subject_text, subject_size);
 
-        if (!trace.ok(__LINE__, *h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
+        if (!trace.ok(*h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
                       "CertOpenStore()"))
             return;
 
@@ -193,13 +192,13 @@ int import_certificate(const std::string& container)
             return;
 
         DWORD name_size = 0;
-        if (!trace.ok(__LINE__, CryptGetProvParam(read.prov.get(), pp_container, nullptr, &name_size, fqcn_flag),
+        if (!trace.ok(CryptGetProvParam(read.prov.get(), pp_container, nullptr, &name_size, fqcn_flag),
                       "CryptGetProvParam(PP_CONTAINER, null)") ||
-            !trace.allocated(__LINE__, cont_friendly_name.allocate(name_size)) ||
-            !trace.ok(__LINE__, CryptGetProvParam(read.prov.get(), pp_container, cont_friendly_name.data(), &name_size,
-                                                  fqcn_flag),
+            !trace.allocated(cont_friendly_name.allocate(name_size)) ||
+            !trace.ok(CryptGetProvParam(read.prov.get(), pp_container, cont_friendly_name.data(), &name_size,
+                                        fqcn_flag),
                       "CryptGetProvParam(PP_CONTAINER)") ||
-            !trace.ok(__LINE__, *h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
+            !trace.ok(*h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
                       "CertOpenStore()"))
             return;
 
@@ -212,12 +211,13 @@ int import_certificate(const std::string& container)
         key_link.cProvParam = 0;
         key_link.rgProvParam = nullptr;
         key_link.dwKeySpec = key_spec;
-        if (trace.ok(__LINE__, CertSetCertificateContextProperty(read.certificate.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
-                                                                 &key_link),
-                     "CertSetCertificateContextProperty()"))
-            trace.ok(__LINE__, CertAddCertificateContextToStore(h_cert_store.get(), read.certificate.get(),
-                                                                CERT_STORE_ADD_REPLACE_EXISTING, nullptr),
-                     "CertAddCertificateContextToStore()");
+        if (!trace.ok(CertSetCertificateContextProperty(read.certificate.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
+                                                        &key_link),
+                      "CertSetCertificateContextProperty()") ||
+            !trace.ok(CertAddCertificateContextToStore(h_cert_store.get(), read.certificate.get(),
+                                                       CERT_STORE_ADD_REPLACE_EXISTING, nullptr),
+                      "CertAddCertificateContextToStore()"))
+            return;
     }();
 
     read.key.free_now();  // before its provider goes; no line for it

@@ -3,7 +3,7 @@
 #include "carriers/census.h"
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/container_rules.h"
-#include "crypt_utils/owned.h"
+#include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"
 #include "settings/settings.h"
@@ -34,11 +34,11 @@ void walk(CallTrace& trace, const ProviderHandle& prov, const Buffer& cont_array
     for (;;) {
         cont_array.zero();
         DWORD length = static_cast<DWORD>(cont_array.size());
-        const int call_line = __LINE__ + 1;  // the ERROR line names the call below
-        if (!CryptGetProvParam(prov.get(), pp_enumcontainers, cont_array.data(), &length, flags)) {
-            const DWORD code = GetLastError();
-            if (code != ERROR_NO_MORE_ITEMS || names.empty())
-                trace.fail_with(code, call_line, "CryptGetProvParam(PP_ENUMCONTAINERS)");
+        const CallTrace::Call step =
+            CallTrace::observed(CryptGetProvParam(prov.get(), pp_enumcontainers, cont_array.data(), &length, flags));
+        if (!step.succeeded) {
+            if (step.code != ERROR_NO_MORE_ITEMS || names.empty())
+                trace.fail(step, "CryptGetProvParam(PP_ENUMCONTAINERS)");
             return;
         }
         names.push_back(text_of(cont_array));
@@ -70,13 +70,13 @@ int enum_containers(std::vector<std::string>& containers)
     Buffer cont_array("cont_array");
     containers.clear();
     [&] {
-        if (!trace.ok(__LINE__, CryptAcquireContextA(prov.put(), nullptr, nullptr, provider_type, CRYPT_VERIFYCONTEXT),
+        if (!trace.ok(CryptAcquireContextA(prov.put(), nullptr, nullptr, provider_type, CRYPT_VERIFYCONTEXT),
                       "CryptAcquireContext(default, null, 75, CRYPT_VERIFYCONTEXT)"))
             return;
         DWORD length = 0;
-        if (!trace.ok(__LINE__, CryptGetProvParam(prov.get(), pp_enumcontainers, nullptr, &length, crypt_first),
+        if (!trace.ok(CryptGetProvParam(prov.get(), pp_enumcontainers, nullptr, &length, crypt_first),
                       "CryptGetProvParam(PP_ENUMCONTAINERS)") ||
-            !trace.allocated(__LINE__, cont_array.allocate(length)))
+            !trace.allocated(cont_array.allocate(length)))
             return;
         std::vector<std::string> names;
         walk(trace, prov, cont_array, names);

@@ -41,9 +41,10 @@ DWORD WINAPI show_warning_box(void* parameter)
 void start_warning(const std::string& text, UINT style)
 {
     OwnedRequest request(new WarningRequest{text, style});
-    const KernelHandle thread(CreateThread(nullptr, 0, show_warning_box, request.get(), 0, nullptr));
-    if (thread.held())
-        request.detach();  // the thread's now
+    WarningRequest* handed_over = request.detach();  // the thread's, once it runs
+    const KernelHandle thread(CreateThread(nullptr, 0, show_warning_box, handed_over, 0, nullptr));
+    if (!thread.held())
+        request.reset(handed_over);  // no thread: still ours to free
 }
 
 // Formats, logs and shows the two warnings.
@@ -81,7 +82,7 @@ bool check_cert_expiration(PCCERT_CONTEXT certificate)
     GetSystemTime(&now);
     FILETIME now_filetime;
     CallTrace trace("check_cert_expiration");
-    if (!trace.ok(__LINE__, SystemTimeToFileTime(&now, &now_filetime), "SystemTimeToFileTime()"))
+    if (!trace.ok(SystemTimeToFileTime(&now, &now_filetime), "SystemTimeToFileTime()"))
         return false;
 
     const CERT_INFO* info = certificate->pCertInfo;

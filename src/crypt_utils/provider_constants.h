@@ -5,7 +5,6 @@
 namespace crypt_utils {
 
 constexpr unsigned long provider_type = 75;
-constexpr char provider_name[] = "Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider";
 constexpr wchar_t provider_name_wide[] = L"Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider";
 
 // Provider parameters.

@@ -1,12 +1,13 @@
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/certificates.h"
-#include "crypt_utils/owned.h"
+#include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace crypt_utils {
@@ -47,16 +48,25 @@ bool contains(const std::vector<std::string>& list, const std::string& item)
 void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
 {
     std::vector<std::string> undeletable;
-    PCCERT_CONTEXT certificate = nullptr;
-    while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
-        if (protects(kept, certificate) || contains(undeletable, encoded(certificate)))
+    // The walk's context: each step frees the one it is given, so the owner
+    // hands it over, and it is freed on any way out of the loop.
+    CertContext walk(CertEnumCertificatesInStore(store, nullptr));
+    while (walk.held()) {
+        if (protects(kept, walk.get()) || contains(undeletable, encoded(walk.get()))) {
+            walk.reset(CertEnumCertificatesInStore(store, walk.detach()));
             continue;
-        log_write(INFO, "\t * %s", log_name(extract_cert_attribute(certificate)).c_str());
-        std::string bytes = encoded(certificate);
-        // Frees the enumerated context whether or not the deletion succeeds.
-        if (!CertDeleteCertificateFromStore(certificate))
+        }
+        const std::string name = extract_cert_attribute(walk.get());
+        log_write(INFO, "\t * %s", log_name(name).c_str());
+        const std::string bytes = encoded(walk.get());
+        // The deletion frees the context whether or not it succeeds.
+        if (!CertDeleteCertificateFromStore(walk.detach())) {
+            const DWORD code = GetLastError();
+            log_write(WARNING, "certificate %s is not deleted from [MY] storage, code: 0x%08X",
+                      log_name(name).c_str(), static_cast<unsigned>(code));
             undeletable.push_back(bytes);
-        certificate = nullptr;
+        }
+        walk.reset(CertEnumCertificatesInStore(store, nullptr));
     }
 }
 
@@ -74,13 +84,13 @@ std::string common_name_of(const CERT_NAME_BLOB& name, const char* routine, cons
 
     [&] {
         DWORD size = 0;
-        if (!trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
-                                                  CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size),
+        if (!trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
+                                        CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size),
                       "CryptDecodeObject(X509_NAME)") ||
-            !trace.allocated(__LINE__, decoded.allocate(size)) ||
-            !trace.ok(__LINE__, CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
-                                                  CRYPT_DECODE_NOCOPY_FLAG, decoded.data(), &size),
-                      "CryptDecodeObject(X509_NAME, %s)", label))
+            !trace.allocated(decoded.allocate(size)) ||
+            !trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
+                                        CRYPT_DECODE_NOCOPY_FLAG, decoded.data(), &size),
+                      std::string("CryptDecodeObject(X509_NAME, ") + label + ")"))
             return;
 
         PCERT_RDN_ATTR attribute =
@@ -89,7 +99,7 @@ std::string common_name_of(const CERT_NAME_BLOB& name, const char* routine, cons
             return;
         DWORD length = CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, nullptr, 0);
         Buffer value("value");
-        if (!trace.allocated(__LINE__, value.allocate(length)))
+        if (!trace.allocated(value.allocate(length)))
             return;
         if (CertRDNValueToStrA(attribute->dwValueType, &attribute->Value, reinterpret_cast<char*>(value.data()),
                                length))
@@ -124,8 +134,8 @@ int clean_local_storage(std::vector<std::string> containers)
             if (name.empty())
                 continue;
             int rc = rc_ok;
-            if (PCCERT_CONTEXT certificate = get_cert_context(name, rc)) {
-                kept.emplace_back(certificate);
+            if (CertContext certificate = get_cert_context(name, rc); certificate.held()) {
+                kept.push_back(std::move(certificate));
             } else if (rc == rc_failed_without_code) {
                 // Windows did not say why: the certificate may be in the store
                 // and this container may still be inserted.
@@ -134,7 +144,7 @@ int clean_local_storage(std::vector<std::string> containers)
                 return trace.set_rc(rc_failed_without_code);
             }
         }
-        if (!trace.ok(__LINE__, *h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
+        if (!trace.ok(*h_cert_store.put() = CertOpenStore(system_store, 0, 0, current_user, L"My"),
                       "CertOpenStore(CERT_SYSTEM_STORE_CURRENT_USER)"))
             return;
 
@@ -143,7 +153,9 @@ int clean_local_storage(std::vector<std::string> containers)
         log_write(INFO, " === end of clean ===");
         // Deletions reach a system store's backing only on a commit under
         // Wine; on Windows the commit is harmless.
-        CertControlStore(h_cert_store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        if (!trace.ok(CertControlStore(h_cert_store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr),
+                      "CertControlStore(CERT_STORE_CTRL_COMMIT)"))
+            return;
     }();
 
     trace.clean_up(h_cert_store);

@@ -52,6 +52,8 @@ void copy_viewer_preferences()
     }
 
     char app_data[MAX_PATH] = {};
+    // The user's folder, not "[ALL USERS]": the line is the agent's own text
+    // for this failure too, and administrators' log filters know it.
     if (SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, app_data) < 0) {
         log_write(ERROR, "error obtain [ALL USERS] variable");
         return;

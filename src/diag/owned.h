@@ -2,8 +2,9 @@
 // One way to own a Windows resource, for every area: Owned<T, Release>
 // releases what it holds when it goes, exactly once, whatever path the code
 // takes. Each handle kind names its release function and, where 0 or null is
-// a valid value, its invalid value (INVALID_HANDLE_VALUE for files and
-// device information sets).
+// a valid value, its invalid value (INVALID_HANDLE_VALUE for device
+// information sets); kernel handles take both null and INVALID_HANDLE_VALUE
+// for empty.
 //
 // A label names the resource in a crypt_utils routine's clean-up lines
 // (CallTrace::clean_up() releases labelled resources in the routine's order
@@ -24,7 +25,23 @@ inline HANDLE invalid_handle_value()
     return INVALID_HANDLE_VALUE;
 }
 
-template <typename T, void (*Release)(T), T (*Invalid)() = zero_value<T>>
+// Whether value is a resource to release rather than the kind's empty value.
+template <typename T, T (*Invalid)()>
+bool differs_from_invalid(T value)
+{
+    return value != Invalid();
+}
+
+// Kernel calls answer failure with null (CreateMutexA, OpenProcessToken) or
+// with INVALID_HANDLE_VALUE (CreateFileA, CreateToolhelp32Snapshot): a kernel
+// handle holding either holds nothing.
+inline bool real_handle(HANDLE handle)
+{
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+template <typename T, void (*Release)(T), T (*Invalid)() = zero_value<T>,
+          bool (*Holds)(T) = differs_from_invalid<T, Invalid>>
 class Owned {
 public:
     Owned() = default;
@@ -58,7 +75,7 @@ public:
         value_ = value;
     }
     // Gives the value to the caller, who then owns it.
-    T detach()
+    [[nodiscard]] T detach()
     {
         T value = value_;
         value_ = Invalid();
@@ -66,11 +83,16 @@ public:
     }
 
     const char* label() const { return label_; }
-    bool held() const { return value_ != Invalid(); }
+    bool held() const { return Holds(value_); }
+    // Keeps the thread's last-error value: a release on the way out of a
+    // failed call must not change the code its caller is about to read.
     void free_now()
     {
-        if (held())
+        if (held()) {
+            const DWORD error = GetLastError();
             Release(value_);
+            SetLastError(error);
+        }
         value_ = Invalid();
     }
 
@@ -84,7 +106,8 @@ inline void close_handle(HANDLE handle)
 {
     CloseHandle(handle);
 }
-// A mutex this thread may own: released, then closed.
+// A mutex this thread may or may not own: released, then closed. Releasing
+// a mutex this thread does not own fails and changes nothing.
 inline void release_and_close_mutex(HANDLE mutex)
 {
     ReleaseMutex(mutex);
@@ -95,7 +118,9 @@ inline void free_local(HLOCAL memory)
     LocalFree(memory);
 }
 
-using KernelHandle = Owned<HANDLE, close_handle>;                       // null when invalid
-using FileHandle = Owned<HANDLE, close_handle, invalid_handle_value>;  // INVALID_HANDLE_VALUE when invalid
-using HeldMutex = Owned<HANDLE, release_and_close_mutex>;
+using KernelHandle = Owned<HANDLE, close_handle, zero_value<HANDLE>, real_handle>;
+using FileHandle = KernelHandle;
+// A mutex handle released at its end whether or not this thread owns the
+// mutex: who owns it is said beside it (ProviderLock), not by the handle.
+using MutexHandle = Owned<HANDLE, release_and_close_mutex, zero_value<HANDLE>, real_handle>;
 using LocalMemory = Owned<HLOCAL, free_local>;

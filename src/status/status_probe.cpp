@@ -3,7 +3,7 @@
 #include "core/cleaning_hold.h"
 #include "core/startup.h"
 #include "crypt_utils/certificates.h"
-#include "crypt_utils/owned.h"
+#include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/data_directory.h"

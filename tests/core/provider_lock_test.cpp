@@ -23,7 +23,7 @@ double logged_wait_time(const std::string& entry)
     return at == std::string::npos ? -1.0 : std::atof(entry.c_str() + at + 10);
 }
 
-class ProviderLock : public ::testing::Test {
+class ProviderLockTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -32,32 +32,27 @@ protected:
     }
     void TearDown() override { test_timing::reset(); }
 
-    static void release(HANDLE lock)
-    {
-        ReleaseMutex(lock);
-        CloseHandle(lock);
-    }
 };
 
-TEST_F(ProviderLock, NoOtherHolderGivesAnOwnedHandleSilently)
+TEST_F(ProviderLockTest, NoOtherHolderGivesAnOwnedHandleSilently)
 {
-    HANDLE lock = acquire_provider_lock();
-    ASSERT_NE(nullptr, lock);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 0));  // owned: recursive acquisition succeeds
-    ReleaseMutex(lock);
-    EXPECT_TRUE(ReleaseMutex(lock));
-    CloseHandle(lock);
+    ProviderLock lock = acquire_provider_lock();
+    ASSERT_TRUE(lock.handle.held());
+    EXPECT_TRUE(lock.owned);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.handle.get(), 0));  // owned: recursive acquisition succeeds
+    ReleaseMutex(lock.handle.get());
     EXPECT_TRUE(agent_log::entries().empty());
     EXPECT_TRUE(test_timing::requested.empty());
 }
 
-TEST_F(ProviderLock, HolderThatReleasesAfterTwoSecondsIsWaitedFor)
+TEST_F(ProviderLockTest, HolderThatReleasesAfterTwoSecondsIsWaitedFor)
 {
     BenchProcess holder("bench_mutex.exe", "hold" + holder_arguments + " 2");
     ASSERT_TRUE(holder.started());
-    HANDLE lock = acquire_provider_lock();
-    ASSERT_NE(nullptr, lock);
-    release(lock);
+    ProviderLock lock = acquire_provider_lock();
+    ASSERT_TRUE(lock.handle.held());
+    EXPECT_TRUE(lock.owned);
+    lock.handle.free_now();
 
     auto entries = agent_log::entries();
     ASSERT_EQ(2u, entries.size());
@@ -70,7 +65,7 @@ TEST_F(ProviderLock, HolderThatReleasesAfterTwoSecondsIsWaitedFor)
     EXPECT_EQ((std::vector<unsigned long>{30000}), test_timing::requested);
 }
 
-TEST_F(ProviderLock, HolderThatEndsWithoutReleasingLeavesItAbandoned)
+TEST_F(ProviderLockTest, HolderThatEndsWithoutReleasingLeavesItAbandoned)
 {
     BenchProcess holder("bench_mutex.exe", "hold" + holder_arguments);
     ASSERT_TRUE(holder.started());
@@ -82,13 +77,14 @@ TEST_F(ProviderLock, HolderThatEndsWithoutReleasingLeavesItAbandoned)
             return 0;
         },
         &holder, 0, nullptr);
-    HANDLE lock = acquire_provider_lock();
+    ProviderLock lock = acquire_provider_lock();
     WaitForSingleObject(waiter, INFINITE);
     CloseHandle(waiter);
-    ASSERT_NE(nullptr, lock);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 0));  // this thread owns it now
-    ReleaseMutex(lock);
-    release(lock);
+    ASSERT_TRUE(lock.handle.held());
+    EXPECT_TRUE(lock.owned);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.handle.get(), 0));  // this thread owns it now
+    ReleaseMutex(lock.handle.get());
+    lock.handle.free_now();
 
     auto entries = agent_log::entries();
     ASSERT_EQ(2u, entries.size());
@@ -96,14 +92,15 @@ TEST_F(ProviderLock, HolderThatEndsWithoutReleasingLeavesItAbandoned)
 }
 
 // The product's whole 30 s wait, once.
-TEST_F(ProviderLock, HolderForMoreThanThirtySecondsTimesOutWithAHandle)
+TEST_F(ProviderLockTest, HolderForMoreThanThirtySecondsTimesOutWithAHandle)
 {
     BenchProcess holder("bench_mutex.exe", "hold" + holder_arguments + " 40");
     ASSERT_TRUE(holder.started());
-    HANDLE lock = acquire_provider_lock();
-    ASSERT_NE(nullptr, lock);
-    EXPECT_FALSE(ReleaseMutex(lock));  // not ours: the release fails harmlessly
-    CloseHandle(lock);
+    ProviderLock lock = acquire_provider_lock();
+    ASSERT_TRUE(lock.handle.held());
+    EXPECT_FALSE(lock.owned);
+    EXPECT_FALSE(ReleaseMutex(lock.handle.get()));  // not ours: the release fails harmlessly
+    lock.handle.free_now();
 
     auto entries = agent_log::entries(true);
     ASSERT_EQ(1u, entries.size());

@@ -114,10 +114,16 @@ TEST_F(StoreCleaning, ContainerReadFailingWithoutAnErrorCodeDeletesNothing)
 
 using CertContext = CertificateTest;
 
+PCCERT_CONTEXT certificate_of(const std::string& container)
+{
+    int rc = 0;
+    return crypt_utils::get_cert_context(container, rc).detach();
+}
+
 TEST_F(CertContext, SignatureOnlyKeyStillGivesItsCertificate)
 {
     std::string name = container("signer", certificate("41", "Signer"), "2");
-    PCCERT_CONTEXT found = crypt_utils::get_cert_context(name);
+    PCCERT_CONTEXT found = certificate_of(name);
     ASSERT_NE(nullptr, found);
     EXPECT_EQ("Signer", crypt_utils::extract_cert_attribute(found));
     CertFreeCertificateContext(found);
@@ -132,13 +138,13 @@ TEST_F(CertContext, SignatureOnlyKeyStillGivesItsCertificate)
 
 TEST_F(CertContext, FailuresGiveNullWithOneErrorLine)
 {
-    EXPECT_EQ(nullptr, crypt_utils::get_cert_context("\\\\.\\Token C001\\absent"));
+    EXPECT_EQ(nullptr, certificate_of("\\\\.\\Token C001\\absent"));
     std::string keyless = container("keyless", certificate("51", "K"), "none");
-    EXPECT_EQ(nullptr, crypt_utils::get_cert_context(keyless));
+    EXPECT_EQ(nullptr, certificate_of(keyless));
     std::string bare = container("bare", "");
-    EXPECT_EQ(nullptr, crypt_utils::get_cert_context(bare));
+    EXPECT_EQ(nullptr, certificate_of(bare));
     std::string junk = container("junk", "not a certificate");
-    EXPECT_EQ(nullptr, crypt_utils::get_cert_context(junk));
+    EXPECT_EQ(nullptr, certificate_of(junk));
 
     Lines errors;
     for (const auto& line : trace_lines::entries(true))
@@ -154,7 +160,7 @@ TEST_F(CertContext, CyrillicCommonNameComesBackInTheAnsiCodePage)
 {
     // "Иванов" in UTF-8 inside the certificate, Windows-1251 for the agent.
     std::string name = container("ivanov", certificate("61", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xBE\xD0\xB2"));
-    PCCERT_CONTEXT found = crypt_utils::get_cert_context(name);
+    PCCERT_CONTEXT found = certificate_of(name);
     ASSERT_NE(nullptr, found);
     EXPECT_EQ("\xC8\xE2\xE0\xED\xEE\xE2", crypt_utils::extract_cert_attribute(found));
     EXPECT_EQ("Keyhaven Test CA", crypt_utils::extract_issuer_attribute(found));

@@ -1,6 +1,7 @@
 #pragma once
-// The kinds of handle and buffer a crypt_utils routine owns (diag/owned.h),
-// each given the label its clean-up line shows.
+// What a crypt_utils routine owns through diag/owned.h: provider, key,
+// certificate and store handles, and byte buffers, each given the label its
+// clean-up line shows.
 
 #include "diag/owned.h"
 
@@ -39,25 +40,36 @@ using KeyHandle = Owned<HCRYPTKEY, destroy_key>;
 using CertContext = Owned<PCCERT_CONTEXT, free_certificate>;
 using CertStore = Owned<HCERTSTORE, close_store>;
 
-// A zero-filled byte buffer whose allocation may fail (rc 200).
-class Buffer : public Owned<BYTE*, free_bytes> {
+// A zero-filled byte buffer whose allocation may fail (rc 200). Its bytes and
+// their count are one thing: nothing can replace the one and leave the other.
+class Buffer {
 public:
-    explicit Buffer(const char* label) : Owned(label) {}
+    explicit Buffer(const char* label) : bytes_(label) {}
     bool allocate(std::size_t size)
     {
-        reset(new (std::nothrow) BYTE[size ? size : 1]());
-        size_ = held() ? size : 0;
-        return held();
+        bytes_.reset(new (std::nothrow) BYTE[size ? size : 1]());
+        size_ = bytes_.held() ? size : 0;
+        return bytes_.held();
     }
-    BYTE* data() const { return get(); }
+    BYTE* data() const { return bytes_.get(); }
     std::size_t size() const { return size_; }
     void zero() const
     {
-        if (held())
-            std::memset(get(), 0, size_);
+        if (bytes_.held())
+            std::memset(bytes_.get(), 0, size_);
+    }
+
+    // What CallTrace::clean_up() asks of a resource.
+    const char* label() const { return bytes_.label(); }
+    bool held() const { return bytes_.held(); }
+    void free_now()
+    {
+        bytes_.free_now();
+        size_ = 0;
     }
 
 private:
+    Owned<BYTE*, free_bytes> bytes_;
     std::size_t size_ = 0;
 };
 
