@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Builds keyhaven-<version>-x64.msi from a built keyhaven.exe.
+"""Builds keyhaven-<version>-x64.msi from a built keyhaven.exe and keyhaven-setup.dll.
 
-    package/make_package.py --exe build/mingw/bin/keyhaven.exe --out DIR
+    package/make_package.py --exe build/mingw/bin/keyhaven.exe --out DIR [--release]
 
 Into DIR it writes keyhaven.exe (without debug information, signed),
 keyhaven.exe.debug (its symbols, found by gdb through the debug link) and the
@@ -15,21 +15,26 @@ signed package. The steps, in the order signatures require:
     version is the same product.
  2. The debug information goes to keyhaven.exe.debug; the executable that
     ships keeps only a link to it.
- 3. The executable is signed before it goes into the package.
+ 3. The executable and keyhaven-setup.dll (the package's own actions) are
+    signed before they go into the package.
  4. wixl builds the package from keyhaven.wxs; msibuild then adds what wixl
     ignores or refuses: the settings file never overwritten and never
-    removed, the data folder never removed, the security of both, and the
-    action that ends running agents before their file is replaced or removed.
+    removed, the data folder never removed and fixed at c:\nivra, the
+    security of both, the executable's file version, and the actions of
+    keyhaven-setup.dll with their conditions and places.
  5. The package is signed last: any change after that breaks its signature.
 
 Signing uses the certificate named by the environment: KEYHAVEN_SIGN_PKCS12
-(a PKCS#12 file), KEYHAVEN_SIGN_PASSWORD (its password) and, optionally,
-KEYHAVEN_SIGN_TIMESTAMP_URL. Without one it makes a throw-away test CA and
-code-signing certificate under --test-ca (default: DIR/../signing) and signs
-with that, so every build takes the signing path.
+(a PKCS#12 file), KEYHAVEN_SIGN_PASSWORD (its password) and
+KEYHAVEN_SIGN_TIMESTAMP_URL (an RFC 3161 time-stamp server). Without one it
+makes a throw-away test CA and code-signing certificate under --test-ca
+(default: DIR/../signing) and signs with that, so every build takes the
+signing path; such a package is named keyhaven-<version>-x64-test.msi.
+--release refuses both the throw-away CA and signing without a time stamp.
 """
 import argparse
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -42,16 +47,37 @@ HERE = Path(__file__).resolve().parent
 UPGRADE_CODE = "6B1E4C36-3B0D-4E4B-9B55-3F1C2A7E9D11"
 # Component attributes: 64-bit (256), never overwrite (128), permanent (16).
 PERMANENT_COMPONENTS = {"DataFolder": 256 + 16, "Settings": 256 + 128 + 16}
-# Deferred (1024), as the installing account, not the user (2048), whose
-# failure is ignored (64), running a program from a directory (34): taskkill
-# ends every session's agent; "not found" is no failure.
-STOP_AGENTS = ("StopAgents", 34 + 64 + 1024 + 2048, "TARGETDIR",
-               '"[System64Folder]taskkill.exe" /F /IM keyhaven.exe')
+# The actions: (name, type, source, target, sequence, condition). Type 1 is
+# a function of keyhaven-setup.dll (Binary "KeyhavenSetup"), 51 sets a
+# property (a deferred action's CustomActionData is the property of its
+# name); 1024 defers to the script, 512 with it runs only once the install
+# has succeeded (commit), 2048 runs as the installing account, not the user.
+# Agents are ended only when keyhaven.exe is installed over (a first install,
+# or this version's install during an upgrade) or removed (a removal, or the
+# old product's removal during an upgrade): never on a repair, a re-run or
+# a change of properties, which are all maintenance of an installed product.
+ENDS_AGENTS = 'NOT Installed OR REMOVE~="ALL"'
+ACTIONS = [
+    ("SetNivraDir", 51, "NivraDir", "C:\\nivra\\", 790, ""),
+    ("CheckInstall", 1, "KeyhavenSetup", "CheckInstall", 1001, 'NOT REMOVE~="ALL"'),
+    ("SetInstallLocation", 51, "ARPINSTALLLOCATION", "[KeyhavenDir]", 1002, ""),
+    ("SetStartAgents", 51, "StartAgents", "[KeyhavenDir]keyhaven.exe", 1003, ""),
+    ("StopAgents", 1 + 1024 + 2048, "KeyhavenSetup", "StopAgents", 1501, ENDS_AGENTS),
+    ("WriteSettings", 1 + 1024 + 2048, "KeyhavenSetup", "WriteSettings", 6590, 'WriteSettings AND NOT REMOVE~="ALL"'),
+    ("StartAgents", 1 + 512 + 1024 + 2048, "KeyhavenSetup", "StartAgents", 6591, 'NOT Installed AND NOT REMOVE~="ALL"'),
+]
+# Also before costing when the install shows its own dialogs.
+UI_ACTIONS = ("SetNivraDir",)
 TEST_PASSWORD = "keyhaven-test"
 # Security the package sets (MsiLockPermissionsEx; wixl cannot). The README
 # gives each entry's reason; Windows applies them, Wine ignores them.
-DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x1200ad;;;BU)"
+DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x1200a9;;;BU)"
 SETTINGS_SDDL = "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)"
+# A single-user workstation names the one account that may create files in
+# c:\nivra (NIVRA_WRITER_SID); every other user keeps the rest of Users'
+# rights on the folder, less adding files.
+WRITER_PROPERTY = "NIVRA_WRITER_SID"
+FILE_ADD_FILE = 0x2
 
 
 class PackageError(Exception):
@@ -121,6 +147,25 @@ def sign(source, target, identity, timestamp_url):
     run(*command, "-in", source, "-out", target)
 
 
+def writer_sddl(sddl):
+    """sddl with Users' add-file entry on the folder itself given to the
+    account NIVRA_WRITER_SID names, and Users keeping the rest of it."""
+    found = re.findall(r"\(A;;(0x[0-9a-fA-F]+);;;BU\)", sddl)
+    if len(found) != 1 or not int(found[0], 16) & FILE_ADD_FILE:
+        raise PackageError("the data folder's security has no single entry letting Users add files: %s" % sddl)
+    mask = int(found[0], 16)
+    return sddl.replace("(A;;%s;;;BU)" % found[0], "(A;;0x%x;;;BU)(A;;0x%x;;;[%s])" % (
+        mask & ~FILE_ADD_FILE, mask, WRITER_PROPERTY))
+
+
+def file_version(exe):
+    """The file version in the fixed version record, as the File table writes it."""
+    data = Path(exe).read_bytes()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
 def write_table(msi, work, name, columns, types, keys, rows):
     """Imports rows into table name of msi (rows with the same key are replaced)."""
     idt = work / (name + ".idt")
@@ -130,34 +175,61 @@ def write_table(msi, work, name, columns, types, keys, rows):
     run("msibuild", msi, "-i", idt)
 
 
-def patch_tables(msi, work):
-    exported = run("msiinfo", "export", msi, "Component").splitlines()
+def edit_table(msi, work, name, edit, added=()):
+    """Rewrites table name of msi (msibuild replaces a whole table), edit(row)
+    changing each row in place, with the rows added after them."""
+    exported = run("msiinfo", "export", msi, name).splitlines()
     rows = [line.split("\t") for line in exported[3:] if line]
     for row in rows:
+        edit(row)
+    write_table(msi, work, name, exported[0].split("\t"), exported[1].split("\t"), exported[2].split("\t")[1:],
+                rows + [list(map(str, row)) for row in added])
+
+
+def patch_tables(msi, work, exe):
+    def permanent(row):
         if row[0] in PERMANENT_COMPONENTS:
             row[3] = str(PERMANENT_COMPONENTS[row[0]])
-    write_table(msi, work, "Component", exported[0].split("\t"), exported[1].split("\t"), ["Component"], rows)
+
+    def versioned(row):
+        if row[0] == "keyhaven.exe":
+            row[4], row[5] = file_version(exe), "1033"
+
+    edit_table(msi, work, "Component", permanent)
+    edit_table(msi, work, "File", versioned)
     write_table(msi, work, "CustomAction", ["Action", "Type", "Source", "Target", "ExtendedType"],
-                ["s72", "i2", "S72", "S255", "I4"], ["Action"], [list(STOP_AGENTS) + [""]])
+                ["s72", "i2", "S72", "S255", "I4"], ["Action"], [list(a[:4]) + [""] for a in ACTIONS])
+    for table, names in (("InstallExecuteSequence", [a[0] for a in ACTIONS]), ("InstallUISequence", UI_ACTIONS)):
+        edit_table(msi, work, table, lambda row: None, [[a[0], a[5], a[4]] for a in ACTIONS if a[0] in names])
     write_table(msi, work, "MsiLockPermissionsEx", ["MsiLockPermissionsEx", "LockObject", "Table", "SDDLText",
                                                     "Condition"],
                 ["s72", "s72", "s32", "s0", "S255"], ["MsiLockPermissionsEx"],
-                [["DataFolderSecurity", "NIVRA", "CreateFolder", DATA_FOLDER_SDDL, ""],
+                [["DataFolderSecurity", "NivraDir", "CreateFolder", DATA_FOLDER_SDDL, "NOT " + WRITER_PROPERTY],
+                 ["DataFolderOneWriter", "NivraDir", "CreateFolder", writer_sddl(DATA_FOLDER_SDDL), WRITER_PROPERTY],
                  ["SettingsSecurity", "Keyhaven.ini", "File", SETTINGS_SDDL, ""]])
 
 
-def make(exe, out, test_ca, objcopy):
-    msi_version = package_version(product_version(exe))
-    out.mkdir(parents=True, exist_ok=True)
+def signing_identity(test_ca, release):
+    """(p12, password file, file to delete afterwards or None, test-signed?)"""
     if os.environ.get("KEYHAVEN_SIGN_PKCS12"):
-        identity_file = tempfile.NamedTemporaryFile("w", delete=False)  # mode 600
-        identity_file.write(os.environ.get("KEYHAVEN_SIGN_PASSWORD", ""))
-        identity_file.close()
-        identity = (Path(os.environ["KEYHAVEN_SIGN_PKCS12"]), Path(identity_file.name))
-    else:
-        identity_file = None
-        identity = test_identity(test_ca)
+        if release and not os.environ.get("KEYHAVEN_SIGN_TIMESTAMP_URL"):
+            raise PackageError("--release signs only with a time stamp: set KEYHAVEN_SIGN_TIMESTAMP_URL")
+        password = tempfile.NamedTemporaryFile("w", delete=False)  # mode 600
+        password.write(os.environ.get("KEYHAVEN_SIGN_PASSWORD", ""))
+        password.close()
+        return Path(os.environ["KEYHAVEN_SIGN_PKCS12"]), Path(password.name), Path(password.name), False
+    if release:
+        raise PackageError("--release signs only with the organisation's certificate: set KEYHAVEN_SIGN_PKCS12, "
+                           "KEYHAVEN_SIGN_PASSWORD and KEYHAVEN_SIGN_TIMESTAMP_URL")
+    return test_identity(test_ca) + (None, True)
+
+
+def make(exe, setup_dll, out, test_ca, objcopy, release=False):
+    msi_version = package_version(product_version(exe))
+    p12, password, temporary, test_signed = signing_identity(test_ca, release)
+    identity = (p12, password)
     timestamp_url = os.environ.get("KEYHAVEN_SIGN_TIMESTAMP_URL", "")
+    out.mkdir(parents=True, exist_ok=True)
     try:
         with tempfile.TemporaryDirectory(dir=out) as scratch:
             work = Path(scratch)
@@ -168,6 +240,9 @@ def make(exe, out, test_ca, objcopy):
             run(objcopy, "--strip-debug", "--add-gnu-debuglink=%s" % symbols, exe, work / "keyhaven.exe")
             sign(work / "keyhaven.exe", out / "keyhaven.exe", identity, timestamp_url)
             shutil.copy2(out / "keyhaven.exe", stage / "keyhaven.exe")
+            run(objcopy, "--strip-debug", setup_dll, work / "keyhaven-setup.dll")
+            sign(work / "keyhaven-setup.dll", stage / "keyhaven-setup.dll", identity, timestamp_url)
+            shutil.copy2(HERE / "keyhaven.ico", stage / "keyhaven.ico")
             # CR LF, so that every editor on the workstation shows its lines.
             text = (HERE / "Keyhaven.ini").read_text()
             (stage / "Keyhaven.ini").write_bytes(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii"))
@@ -176,14 +251,14 @@ def make(exe, out, test_ca, objcopy):
             shutil.copy2(HERE / "keyhaven.wxs", stage / "keyhaven.wxs")
             run("wixl", "-a", "x64", "-D", "Version=" + msi_version, "-D", "ProductCode=" + product_code(msi_version),
                 "-o", unsigned, stage / "keyhaven.wxs")
-            patch_tables(unsigned, work)
-            for stale in out.glob("keyhaven-*-x64.msi"):
+            patch_tables(unsigned, work, out / "keyhaven.exe")
+            for stale in out.glob("keyhaven-*-x64*.msi"):
                 stale.unlink()
-            package = out / ("keyhaven-%s-x64.msi" % msi_version)
+            package = out / ("keyhaven-%s-x64%s.msi" % (msi_version, "-test" if test_signed else ""))
             sign(unsigned, package, identity, timestamp_url)
     finally:
-        if identity_file:
-            os.unlink(identity_file.name)
+        if temporary:
+            os.unlink(temporary)
     return package
 
 
@@ -193,11 +268,15 @@ def main(argv):
     parser.add_argument("--exe", required=True, type=Path, help="keyhaven.exe as built, with debug information")
     parser.add_argument("--out", required=True, type=Path, help="folder for the package and what ships in it")
     parser.add_argument("--test-ca", type=Path, help="folder of the throw-away signing CA (default: OUT/../signing)")
+    parser.add_argument("--setup-dll", type=Path, help="keyhaven-setup.dll as built (default: beside --exe)")
     parser.add_argument("--objcopy", default="x86_64-w64-mingw32-objcopy")
+    parser.add_argument("--release", action="store_true",
+                        help="refuse the throw-away CA and signing without a time-stamp server")
     args = parser.parse_args(argv)
     try:
-        package = make(args.exe.resolve(), args.out.resolve(),
-                       (args.test_ca or args.out / ".." / "signing").resolve(), args.objcopy)
+        package = make(args.exe.resolve(), (args.setup_dll or args.exe.parent / "keyhaven-setup.dll").resolve(),
+                       args.out.resolve(), (args.test_ca or args.out / ".." / "signing").resolve(), args.objcopy,
+                       args.release)
     except (PackageError, OSError) as e:
         print("make_package: %s" % e, file=sys.stderr)
         return 1

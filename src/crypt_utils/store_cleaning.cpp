@@ -56,14 +56,14 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
             walk.reset(CertEnumCertificatesInStore(store, walk.detach()));
             continue;
         }
-        const std::string name = extract_cert_attribute(walk.get());
-        log_write(INFO, "\t * %s", log_name(name).c_str());
+        const std::string name = log_name(extract_cert_attribute(walk.get()));
+        log_write(INFO, "\t * %s", name.c_str());
         const std::string bytes = encoded(walk.get());
         // The deletion frees the context whether or not it succeeds.
         if (!CertDeleteCertificateFromStore(walk.detach())) {
             const DWORD code = GetLastError();
-            log_write(WARNING, "certificate %s is not deleted from [MY] storage, code: 0x%08X",
-                      log_name(name).c_str(), static_cast<unsigned>(code));
+            log_write(WARNING, "certificate %s is not deleted from [MY] storage, code: 0x%08X", name.c_str(),
+                      static_cast<unsigned>(code));
             undeletable.push_back(bytes);
         }
         walk.reset(CertEnumCertificatesInStore(store, nullptr));

@@ -8,7 +8,10 @@
 // creating it when missing, in one write, so that the lines of two agents
 // never mix within a line. The file is opened for appending only and shared
 // for reading and writing: a user who may append to a file but not rewrite
-// it can still log. False when the file cannot be opened or written.
+// or read it can still log. A missing file is made with the log's own
+// security. False when the file cannot be opened or written, and when it is
+// not taken: a second link to it, a reparse point, or, made by someone
+// else, a security that lets another user read or re-permission it.
 bool append_line_to_file(const std::string& path, const char* line);
 
 // Writers sharing a file take turns by locking this one byte, far past the

@@ -10,7 +10,7 @@
 namespace {
 
 // Far above any settings file an administrator writes; keeps the read bounded.
-const DWORD largest_file = 1024 * 1024;
+const DWORD largest_file = 16 * 1024 * 1024;
 
 std::string with_code(const char* text, DWORD error)
 {
@@ -44,7 +44,7 @@ int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
         return settings_not_readable;
     }
     if (size.QuadPart > largest_file) {
-        reason = "it is larger than 1048576 bytes";
+        reason = "it is larger than 16 MiB";
         return settings_not_readable;
     }
     // A file that grows meanwhile is read up to the size it had.

@@ -3,39 +3,33 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace {
-
-std::vector<HoldChange> follow(CleaningHold& hold, const std::vector<int>& codes)
-{
-    std::vector<HoldChange> changes;
-    for (int code : codes)
-        changes.push_back(follow_settings_read(hold, code));
-    return changes;
-}
 
 const HoldChange none = HoldChange::none, started = HoldChange::started, ended = HoldChange::ended;
 
 TEST(CleaningHold, AFileNotTakenHoldsUntilARead)
 {
     CleaningHold hold;
-    EXPECT_EQ((std::vector<HoldChange>{started, none, none, none}), follow(hold, {302, 302, 303, 305}));
-    EXPECT_FALSE(cleaning_on(hold, 1));
-    EXPECT_EQ((std::vector<HoldChange>{ended, none, none}), follow(hold, {300, 302, 304}));
-    // After a read the last values stand, whatever the file turns into.
-    EXPECT_TRUE(cleaning_on(hold, 1));
+    const struct {
+        int code;
+        HoldChange change;
+        bool cleaning;  // with clean_storage 1
+    } reads[] = {
+        {301, none, true},      // truly missing: the defaults, cleaning on
+        {302, started, false},  // one line when the hold starts
+        {303, none, false},
+        {305, none, false},
+        {301, ended, true},
+        {304, started, false},
+        {300, ended, true},
+        {302, none, true},  // after a read, the last values stand
+        {303, none, true},
+    };
+    for (const auto& read : reads) {
+        EXPECT_EQ(read.change, follow_settings_read(hold, read.code)) << read.code;
+        EXPECT_EQ(read.cleaning, cleaning_on(hold, 1)) << read.code;
+    }
     EXPECT_FALSE(cleaning_on(hold, 2));
-}
-
-TEST(CleaningHold, OnlyATrulyMissingFileMeansTheDefaults)
-{
-    CleaningHold hold;
-    EXPECT_EQ((std::vector<HoldChange>{none, started, ended}), follow(hold, {301, 304, 301}));
-    EXPECT_TRUE(cleaning_on(hold, 1));
-    EXPECT_EQ(started, follow_settings_read(hold, 303));
-    EXPECT_EQ(303, hold.held_by);
-    EXPECT_STREQ("the settings file is not trusted", why_settings_hold_cleaning(hold.held_by));
 }
 
 }  // namespace

@@ -123,9 +123,7 @@ TEST(PluginSecurity, OnlyAFolderNoOtherUserCanAddToHoldsAPlugin)
         {admins + "(A;;0x1200ab;;;BU)(A;OIIO;0x1200ad;;;BU)", false},           // the package's: users add files
         {admins + "(A;;0x1200a9;;;BU)(A;;0x1200ab;;;" + me + ")(A;OIIO;0x1200ad;;;BU)", true},  // one writer
         {admins + "(A;;0x1200a9;;;BU)(A;;0x1200ab;;;S-1-5-21-1-2-3-513)", false},  // a group that writes
-        {admins + "(A;;0x1200ad;;;BU)", false},                                 // users add subfolders
-        {admins + "(A;;0x1200e9;;;BU)", false},                                 // users delete what it holds
-        {admins + "(A;;0x1200a9;;;BU)(A;OICIIO;GA;;;CO)", true},                // creators' rights on children
+        {admins + "(A;;0x1200e9;;;BU)", false},  // users delete what it holds
     };
     for (const auto& c : cases) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;

@@ -41,9 +41,15 @@ class DesktopChores(ScenarioTest):
         # Wine derives a file's security from its Unix owner and mode: 666
         # lets Everyone write and delete it; another Unix user's file is
         # owned by Anonymous. A missing one has no security at all.
+        # The same goes for its folder, where a planted library would be
+        # loaded with it.
+        open_folder = lambda path: self.bench("access", "C:\\nivra", "open-to-all")  # noqa: E731
         for unsafe, warning in ((lambda path: os.chmod(path, 0o666), "can be changed by other users"),
                                 (lambda path: os.chown(path, 4321, 4321), "can be changed by other users"),
-                                (lambda path: path.unlink(), "its security cannot be read (error 0x00000002)")):
+                                (lambda path: path.unlink(), "its security cannot be read (error 0x00000002)"),
+                                (open_folder, "its folder C:/nivra/ lets other users of this computer add files"),
+                                (lambda path: os.chown(path.parent, 4321, 4321),
+                                 "its folder C:/nivra/ is owned by S-1-5-7, not by SYSTEM")):
             with self.subTest(warning=warning):
                 self.bench("reset")
                 self.bench("prefs", "place")
@@ -61,11 +67,22 @@ class DesktopChores(ScenarioTest):
                 self.assertEqual([], desktop.plugin_record(self.ws))
                 agent.stop_all(self.ws)
 
+    def test_preferences_of_another_user_are_not_copied(self):
+        self.bench("prefs", "place", "--text", "planted")
+        self.bench("access", "C:\\ProgramData\\Nivra\\Prefs\\prefs.config", "other-user")
+        self.bench("plugin", "place")
+        self.start_with_init_plugin()
+        self.wait_for_entry(REGISTERED, timeout=30)
+        self.assertInOrder([WARNING + "preferences file C:\\ProgramData\\Nivra\\Prefs\\prefs.config is not copied: "
+                            "its owner S-1-5-7 is not SYSTEM, Administrators, TrustedInstaller or this user",
+                            UNREGISTERED], self.entries())
+        self.assertFalse(any(c.exists() for c in desktop.user_copies(self.ws)))
+
     def test_missing_source_and_missing_tool(self):
         self.bench("plugin", "place")
         self.bench("regsvr32", "hide")
         self.start_with_init_plugin()
-        self.wait_for_entry("error unregister plugin dll")
+        self.wait_for_entry("start polling")  # after the chores, so no register line can follow
         entries = self.entries()
         self.assertInOrder([ERROR + "preferences file not exist", ERROR + "error unregister plugin dll"], entries)
         self.assertFalse(any("PureEdge" in str(c) and c.exists() for c in desktop.user_copies(self.ws)))
@@ -88,7 +105,7 @@ class DesktopChores(ScenarioTest):
         self.bench("plugin", "place")
         self.start_with_init_plugin("2")
         self.wait_for_entry("settings read status")
-        time.sleep(2)
+        self.wait_for_entry("start polling")  # where the chores would be over
         entries = self.entries()
         self.assertFalse([e for e in entries if "preferences" in e or "plugin dll" in e])
         self.assertEqual([], desktop.plugin_record(self.ws))

@@ -8,14 +8,16 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
+from pathlib import Path
 
 import faults
 import harness
 from faults import ERROR, INFO, FaultScenario, qualified
 
 from benchlib import agent, files, provider, settings, tokens
-from benchlib.workstation import Workstation
+from benchlib.workstation import BenchError, Workstation
 
 
 def changed_line(mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0):
@@ -47,6 +49,19 @@ class DataFolderBlocked(FaultScenario):
         self.assertEqual(b"not a folder", self.ws.nivra.read_bytes())
         self.assertAgentRunning(pid)
 
+    def test_a_link_at_the_data_folder_is_no_data_folder_either(self):
+        # Wine shows a Unix symbolic link to a folder as a reparse point, as
+        # Windows shows a junction: what it leads to gets nothing.
+        elsewhere = self.scratch / "elsewhere"
+        elsewhere.mkdir()
+        shutil.rmtree(self.ws.nivra, ignore_errors=True)
+        self.ws.nivra.symlink_to(elsewhere)
+        self.addCleanup(self.ws.nivra.unlink)
+        pid = self.start_agent(quick=True)
+        self.wait_until_logged(INFO + "start polling", self.ws.agent_dir)
+        self.assertEqual([], list(elsewhere.iterdir()))
+        self.assertAgentRunning(pid)
+
     def wait_until_logged(self, text, folder):
         if not faults.wait_until(lambda: any(text in e for e in self.entries(folder=folder)), 60, interval=0.2):
             self.fail("no %r in %s; log:\n%s" % (text, folder, self.tail(folder=folder)))
@@ -54,7 +69,14 @@ class DataFolderBlocked(FaultScenario):
 
 class FilesHeldOpen(FaultScenario):
     def hold(self, path):
-        files.hold(self.ws, self.ws.windows_path(path))
+        # The agent opens its files for a moment on every turn (the settings
+        # file every 50 ms): a sharing violation (32) means "not just now".
+        for attempt in range(50):
+            try:
+                return files.hold(self.ws, self.ws.windows_path(path))
+            except BenchError as e:
+                if attempt == 49 or not str(e).endswith(": 32"):
+                    raise
 
     def release(self, path):
         files.release(self.ws, self.ws.windows_path(path))
@@ -144,11 +166,11 @@ class FilesHeldOpen(FaultScenario):
         kept = self.container("H1", "kept", "4301")
         self.insert("H1")
         pid = self.start()
-        # Unreadable at start-up: said once, with the defaults in force.
+        # There but unreadable at start-up: said once, the defaults shown.
         entries = self.entries()
         self.assertInOrder([
             INFO + "initial settings read: [mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0]",
-            ERROR + "settings read status { ERROR, code=301 }"], entries)
+            ERROR + "settings read status { ERROR, code=304 }"], entries)
         self.wait_for_store([kept])
 
         self.release(path)
@@ -171,22 +193,43 @@ class FilesHeldOpen(FaultScenario):
 
 class DiskFull(FaultScenario):
     """c:\\nivra on a tiny tmpfs that is then filled up: every log write
-    fails with ENOSPC (ERROR_DISK_FULL in the agent)."""
+    fails with ENOSPC (ERROR_DISK_FULL in the agent). A mount point at
+    c:\\nivra itself is a reparse point to Wine, which the agent refuses, so
+    drive C becomes a folder on the tmpfs that holds a real nivra folder and
+    links to everything else drive_c holds."""
     SIZE = "256k"
 
     def setUp(self):
         super().setUp()
-        self.ws.nivra.mkdir(parents=True, exist_ok=True)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + self.SIZE, "tmpfs", str(self.ws.nivra)],
+        self.disk = Path(tempfile.mkdtemp(prefix="keyhaven-disk-"))
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + self.SIZE, "tmpfs", str(self.disk)],
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if mounted.returncode != 0:
             self.skipTest("cannot mount a tmpfs here: %s" % mounted.stdout.decode(errors="replace").strip())
         self.addCleanup(self.unmount)
+        agent.stop_all(self.ws)
+        self.ws.stop_server()
+        small = self.disk / "drive_c"
+        (small / "nivra").mkdir(parents=True)
+        # Still named drive_c, which the bench's paths are read from.
+        self.real = self.ws.prefix / "real" / "drive_c"
+        self.real.parent.mkdir()
+        self.ws.drive_c.rename(self.real)
+        for entry in self.real.iterdir():
+            if entry.name != "nivra":
+                (small / entry.name).symlink_to(entry)
+        self.ws.drive_c.symlink_to(small)
 
     def unmount(self):
         agent.stop_all(self.ws)
-        if subprocess.run(["umount", str(self.ws.nivra)], stderr=subprocess.DEVNULL).returncode != 0:
-            subprocess.run(["umount", "-l", str(self.ws.nivra)], stderr=subprocess.DEVNULL)
+        if self.ws.drive_c.is_symlink():
+            self.ws.stop_server()
+            self.ws.drive_c.unlink()
+            self.real.rename(self.ws.drive_c)
+            self.real.parent.rmdir()
+        if subprocess.run(["umount", str(self.disk)], stderr=subprocess.DEVNULL).returncode != 0:
+            subprocess.run(["umount", "-l", str(self.disk)], stderr=subprocess.DEVNULL)
+        shutil.rmtree(self.disk, ignore_errors=True)
 
     def fill(self):
         filler = self.ws.nivra / "filler.bin"
@@ -237,11 +280,17 @@ class SharedDataFolder(FaultScenario):
                         "create", "--force"], check=True, stdout=subprocess.DEVNULL)
         shutil.rmtree(self.other.nivra, ignore_errors=True)
         self.ws.nivra.mkdir(parents=True, exist_ok=True)
-        self.other.nivra.symlink_to(self.ws.nivra)
+        # A bind mount on the same file system is a plain folder to Wine; a
+        # symbolic link to a folder is a reparse point, which the agent
+        # refuses as its data folder.
+        self.other.nivra.mkdir()
+        subprocess.run(["mount", "--bind", str(self.ws.nivra), str(self.other.nivra)], check=True)
 
     def tearDown(self):
         agent.stop_all(self.other)
         self.other.stop_server()
+        if subprocess.run(["umount", str(self.other.nivra)], stderr=subprocess.DEVNULL).returncode != 0:
+            subprocess.run(["umount", "-l", str(self.other.nivra)], stderr=subprocess.DEVNULL)
         shutil.rmtree(self.other.prefix, ignore_errors=True)
         super().tearDown()
 

@@ -90,6 +90,7 @@ class KestrelFaults(FaultScenario):
         wait_until(lambda: not mutexes.holder_pids(self.ws), 30)
 
         self.wait_for_store(serials)
+        self.wait_for_count("<--- closing import_if_not_exists()", len(serials))
         entries = self.entries()
         idle = entries.count(IDLE)
         mutex_lines = [e for e in entries if "mutex" in e and not e.startswith(INFO)]

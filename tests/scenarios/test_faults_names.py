@@ -54,7 +54,7 @@ class CertificateNames(FaultScenario):
 
         # Carrier out: each certificate is named in the cleaning as it is.
         self.remove("N1")
-        self.wait_for_count(INFO + " === end of clean ===", 2)
+        self.wait_for_count("<--- closing clean_local_storage()", 2)
         self.assertStoreHolds([], exactly=True)
         cleaned = self.entries()
         start = max(i for i, e in enumerate(cleaned) if e == INFO + " === cleaning [MY] storage: ===")
@@ -97,7 +97,7 @@ class ContainerNames(FaultScenario):
         serials = {key: self.container("K1", name, "22%02X" % i) for i, (key, name) in enumerate(names.items())}
         self.insert("K1")
         pid = self.start()
-        self.wait_for_count(faults.IMPORTED, 3)
+        self.wait_for_count("<--- closing import_if_not_exists()", 3)
 
         linked = {c.serial: c.container for c in self.assertStoreHolds(serials.values(), exactly=True)}
         for key, name in names.items():

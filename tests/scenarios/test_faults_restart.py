@@ -3,7 +3,6 @@ and started again, twice: the store is consistent after every kill, and
 every certificate arrives after the restart. Three agents started at the
 same moment: one keeps running and imports each certificate once (the
 guard itself: test_startup.SingleInstance)."""
-import time
 
 import faults
 from faults import INFO, WARNING, FaultScenario, qualified
@@ -74,7 +73,8 @@ class StartedTogether(FaultScenario):
         self.assertTrue(faults.wait_until(lambda: self.entries().count(TIMEOUT_LINE) == 2, 30),
                         "log:\n" + self.tail())
         self.wait_for_store([kept])
-        time.sleep(1)
+        self.wait_for_entry(CLOSED)
+        faults.wait_until(lambda: len(agent.running_pids(self.ws)) == 1, 10)  # the two that gave up end
         entries = self.entries()
         self.assertEqual(1, entries.count(INFO + "daemon starts"))
         self.assertEqual(1, entries.count(INFO + " === found 1 container(s) to import: ==="))

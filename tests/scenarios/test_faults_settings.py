@@ -1,18 +1,21 @@
-"""A settings file that stays broken, turns binary, holds NUL bytes, starts
-with a byte-order mark, carries a 1 MB line, or is rewritten while the
-agent reads it. The agent keeps running and keeps the last good values
-(each broken read logged), and ends with the values the file ends with."""
+"""A settings file that stays broken, turns binary, holds NUL bytes, carries
+a 1 MB line, or is rewritten while the agent reads it. The agent keeps
+running and keeps the last good values (each broken read logged), and ends
+with the values the file ends with. A file in UTF-16 or with a UTF-8
+byte-order mark is read; one that is broken or another user's at start-up
+holds the cleaning, so a hand-imported certificate survives the carriers."""
 import os
 import random
 import threading
 import time
 
 import faults
-from faults import ERROR, INFO, FaultScenario
+from faults import ERROR, INFO, WARNING, FaultScenario
 
-from benchlib import settings
+from benchlib import agent, provider, settings, store
 
 EXCEPTION = ERROR + "settings file exception: "
+HELD = WARNING + "[MY] storage is not cleaned until the settings file is read: "
 GOOD = b"[properties]\r\nclean_storage = 0\r\n"
 
 
@@ -54,7 +57,7 @@ class SettingsFaults(FaultScenario):
         self.wait_for_entry(changed_line(mark_default=1))
         self.assertAgentRunning(pid)
 
-    def test_binary_nul_bytes_byte_order_mark_and_a_megabyte_line_are_each_refused(self):
+    def test_binary_nul_bytes_and_a_megabyte_line_are_refused_a_byte_order_mark_is_read(self):
         self.write(GOOD)
         kept = self.container("S2", "kept", "3201")
         self.insert("S2")
@@ -66,9 +69,6 @@ class SettingsFaults(FaultScenario):
             # The message goes on past the NUL, shown as "\0", to name the option.
             ("NUL bytes", b"[properties]\r\nclean_storage = 1\x00\r\n",
              EXCEPTION + "the argument ('1\\0') for option 'properties.clean_storage' is invalid"),
-            ("byte-order mark", b"\xef\xbb\xbf" + GOOD,
-             EXCEPTION + "the options configuration file contains an invalid line '\xef\xbb\xbf[properties]'"
-             .encode("latin-1").decode("cp1251")),
             ("a megabyte line", GOOD + b"mark_default = " + b"7" * (1 << 20) + b"\r\n",
              (EXCEPTION + "the argument ('" + "7" * 1008)[:13 + 1008]),
         ]
@@ -81,6 +81,9 @@ class SettingsFaults(FaultScenario):
                     self.assertEqual(expected, lines[-1])
                 self.assertTrue(all(len(e.encode("cp1251", errors="replace")) <= 13 + 1008 for e in lines))
         self.assertEqual([], [e for e in self.entries() if "settings are changed" in e])
+        # What Set-Content -Encoding UTF8 writes is read.
+        self.write(b"\xef\xbb\xbf" + GOOD + b"ignore_cards = 1\r\n")
+        self.wait_for_entry(changed_line(ignore_cards=1, clean_storage=0))
         raw = self.log_bytes().split(b"\r\n")
         self.assertLessEqual(max(len(line) for line in raw), faults.LINE_LIMIT)
 
@@ -137,6 +140,70 @@ class SettingsFaults(FaultScenario):
         print("\n%d rewrites; the agent saw %d changes and %d unreadable files" % (
             rewrites[0], len(changes), len(self.exceptions())))
         self.assertStoreHolds([kept], exactly=True)
+        self.assertAgentRunning(pid)
+
+    # --- files not taken at start-up --------------------------------------
+    def hand_imported(self, serial):
+        """A certificate the user imported by hand: no carrier holds it."""
+        self.certificate(serial, cn="Wi-Fi предприятия")
+        store.add(self.ws, self.scratch / ("%s.der" % serial))
+        return serial
+
+    def carrier_comes_and_goes(self, token, serial):
+        carried = self.container(token, "carried", serial)
+        self.insert(token)
+        self.wait_for_store([carried])
+        self.remove(token)
+        self.wait_for_entry(INFO + "no new containers found")
+        self.assertNotIn(INFO + " === cleaning [MY] storage: ===", self.entries())
+        return carried
+
+    def test_utf16_file_and_a_semicolon_line_at_start_up_keep_a_hand_imported_certificate(self):
+        utf16 = lambda: settings.write(self.ws, "utf-16le", clean_storage=0, ignore_cards=1)  # noqa: E731
+        semicolon = lambda: self.write(b"[properties]\r\n; off\r\nclean_storage = 0\r\n")  # noqa: E731
+        for what, write, values, status in (
+                ("UTF-16", utf16, "[mark_default=0, ignore_cards=1, clean_storage=0, init_plugin=0]",
+                 INFO + "settings read status { OK, code=0 }"),
+                ("semicolon", semicolon, "[mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0]",
+                 ERROR + "settings read status { ERROR, code=302 }")):
+            with self.subTest(what):
+                self.bench("reset")
+                hand = self.hand_imported("5101")
+                write()
+                pid = self.start()
+                self.assertInOrder([INFO + "initial settings read: " + values, status], self.entries())
+                carried = self.carrier_comes_and_goes("S5", "5102")
+                self.assertStoreHolds([hand, carried], exactly=True)
+                held = [e for e in self.entries() if e.startswith(HELD)]
+                if what == "semicolon":
+                    # One line for the whole time, after the status line.
+                    self.assertEqual([HELD + "the settings file was rejected (code=302)"], held)
+                    self.assertInOrder([status, held[0]], self.entries())
+                    self.write(GOOD)
+                    self.wait_for_entry(INFO + "[MY] storage cleaning follows the settings again (code=300)")
+                else:
+                    self.assertEqual([], held)
+                self.assertAgentRunning(pid)
+                agent.stop_all(self.ws)
+
+    def test_another_users_file_is_not_taken(self):
+        hand = self.hand_imported("5201")
+        settings.write(self.ws, clean_storage=0, mark_default=1)
+        # Under Wine a file of another Unix user is owned by Anonymous.
+        self.bench("access", "C:\\nivra\\Keyhaven.ini", "other-user")
+        pid = self.start()
+        carried = self.carrier_comes_and_goes("S6", "5202")
+        entries = self.entries()
+        self.assertInOrder([WARNING + "settings file c:\\nivra\\Keyhaven.ini is not taken: its owner S-1-5-7 is not "
+                            "SYSTEM, Administrators, TrustedInstaller or this user",
+                            INFO + "initial settings read: [mark_default=0, ignore_cards=0, clean_storage=1, "
+                            "init_plugin=0]",
+                            ERROR + "settings read status { ERROR, code=303 }",
+                            HELD + "the settings file is not trusted (code=303)",
+                            INFO + "skip putting a default mark according to service settings"], entries)
+        self.assertEqual(1, len([e for e in entries if "is not taken" in e]))
+        self.assertEqual([], provider.marks(self.ws))
+        self.assertStoreHolds([hand, carried], exactly=True)
         self.assertAgentRunning(pid)
 
 

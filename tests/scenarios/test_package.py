@@ -2,6 +2,7 @@
 the README's "Deploying" section as they stand, in a fresh workstation of
 its own: the bench's stand-ins, no agent until the package brings one.
 Logons are plain wineboot runs (they start the Run values)."""
+import http.server
 import os
 import re
 import shutil
@@ -9,6 +10,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 from pathlib import Path
 
@@ -27,6 +29,12 @@ TEST_CA = BUILD / "signing" / "test-ca.crt"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 PACKAGE_NAME = re.compile(r"keyhaven-(\d+)\.(\d+)\.(\d+)-x64\.msi")
+TEST_SIGNED = "keyhaven-*-x64-test.msi"
+
+
+def release_name(package):
+    """The name the README's commands give a package: a release's."""
+    return package.name.replace("-x64-test.msi", "-x64.msi")
 
 
 def readme_commands():
@@ -59,23 +67,68 @@ def verify(path, ca):
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT).returncode == 0
 
 
+def table(package, name):
+    """A table of the package as {first column: the other columns}."""
+    exported = subprocess.run(["msiinfo", "export", str(package), name], stdout=subprocess.PIPE,
+                              check=True).stdout.decode()
+    return {f[0]: f[1:] for f in (line.split("\t") for line in exported.splitlines()[3:] if line)}
+
+
+class TimeStampServer(http.server.HTTPServer):
+    """An RFC 3161 server on this machine answering with openssl ts, its
+    certificate issued by the CA in folder (test-ca.crt, test-ca.key)."""
+    def __init__(self, folder):
+        self.folder = folder
+        subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", "tsa.key", "-out", "tsa.csr",
+                        "-subj", "/CN=Time stamps"], cwd=folder, check=True, capture_output=True)
+        (folder / "tsa.ext").write_text("extendedKeyUsage=critical,timeStamping\n")
+        (folder / "tsa.cnf").write_text("[tsa]\ndefault_tsa = t\n[t]\nserial = %s\nsigner_digest = sha256\n"
+                                        "default_policy = 1.2.3.4.1\ndigests = sha256\n" % (folder / "tsa.serial"))
+        (folder / "tsa.serial").write_text("01\n")
+        subprocess.run(["openssl", "x509", "-req", "-in", "tsa.csr", "-CA", "test-ca.crt", "-CAkey", "test-ca.key",
+                        "-CAcreateserial", "-out", "tsa.crt", "-days", "2", "-extfile", "tsa.ext"],
+                       cwd=folder, check=True, capture_output=True)
+        super().__init__(("127.0.0.1", 0), TimeStampReply)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+        self.url = "http://127.0.0.1:%d" % self.server_address[1]
+
+
+class TimeStampReply(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        folder = self.server.folder
+        (folder / "tsa.query").write_bytes(self.rfile.read(int(self.headers["Content-Length"])))
+        subprocess.run(["openssl", "ts", "-reply", "-config", "tsa.cnf", "-queryfile", "tsa.query", "-signer",
+                        "tsa.crt", "-inkey", "tsa.key", "-chain", "test-ca.crt", "-out", "tsa.reply"],
+                       cwd=folder, check=True, capture_output=True)
+        reply = (folder / "tsa.reply").read_bytes()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, *args):
+        pass
+
+
 class Package(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = Path(tempfile.mkdtemp(prefix="keyhaven-package-"))
-        [cls.current] = PACKAGES.glob("keyhaven-*-x64.msi")
+        [cls.current] = PACKAGES.glob(TEST_SIGNED)
         # The next release: the executable one patch level up, packaged the same way.
         a, b, c, _ = product_version_of(BUILD / "bin" / "keyhaven.exe")
         cls.newer_version = "%d.%d.%d.0" % (a, b, c + 1)
         newer_exe = cls.scratch / "keyhaven.exe"
         with_version(BUILD / "bin" / "keyhaven.exe", newer_exe, (a, b, c + 1, 0))
         subprocess.run([sys.executable, str(REPO / "package" / "make_package.py"), "--exe", str(newer_exe),
-                        "--out", str(cls.scratch / "newer"), "--test-ca", str(TEST_CA.parent)],
+                        "--setup-dll", str(BUILD / "bin" / "keyhaven-setup.dll"), "--out", str(cls.scratch / "newer"), "--test-ca", str(TEST_CA.parent)],
                        check=True, stdout=subprocess.DEVNULL)
-        [cls.newer] = (cls.scratch / "newer").glob("keyhaven-*-x64.msi")
+        [cls.newer] = (cls.scratch / "newer").glob(TEST_SIGNED)
         cls.commands = readme_commands()
         names = sorted(set(PACKAGE_NAME.findall(" ".join(cls.commands))), key=lambda v: tuple(map(int, v)))
-        assert ["keyhaven-%s.%s.%s-x64.msi" % v for v in names] == [cls.current.name, cls.newer.name], names
+        assert ["keyhaven-%s.%s.%s-x64.msi" % v for v in names] == [release_name(cls.current),
+                                                                     release_name(cls.newer)], names
 
     @classmethod
     def tearDownClass(cls):
@@ -88,7 +141,7 @@ class Package(unittest.TestCase):
         self.packages = self.ws.drive_c / "packages"
         self.packages.mkdir()
         for package in (self.current, self.newer):
-            shutil.copy2(package, self.packages)
+            shutil.copy2(package, self.packages / release_name(package))
 
     def tearDown(self):
         agent.stop_all(self.ws)
@@ -102,7 +155,8 @@ class Package(unittest.TestCase):
         return line
 
     def msiexec(self, line):
-        return self.ws.wine(*line.split(), check=False, cwd=self.packages, timeout=300).returncode
+        # Not captured: the agents the install starts would hold the pipes open.
+        return self.ws.wine(*line.split(), check=False, capture=False, cwd=self.packages, timeout=300).returncode
 
     def msi_log(self, name):
         """msiexec's log, in the ANSI code page under Wine."""
@@ -146,19 +200,27 @@ class Package(unittest.TestCase):
         self.assertIn("settings read status { OK, code=0 }", self.log_text())
 
     def test_upgrade_while_running_keeps_settings_refuses_a_downgrade_and_removal_keeps_the_data(self):
+        # The install itself starts the agent in this session: no logon.
         self.assertEqual(0, self.msiexec(self.command("/passive")))
+        self.wait_for_agent()
+        [old_agent] = agent.running_pids(self.ws)
         edited = b"[properties]\r\nclean_storage = 0\r\n"
         (self.ws.nivra / "Keyhaven.ini").write_bytes(edited)
-        self.logon()
-        self.wait_for_agent()
 
-        self.assertEqual(0, self.msiexec(self.command("/i", self.newer.name)))
-        self.assertTrue(wait_until(lambda: not agent.running_pids(self.ws), 10), "the old agent still runs")
+        # A bad setting fails the upgrade before anything changes.
+        refused = "msiexec /i %s /qn CLEAN_STORAGE=yes /l*v refused.log" % release_name(self.newer)
+        self.assertNotEqual(0, self.msiexec(refused))
+        self.assertIn("Keyhaven: CLEAN_STORAGE=yes is not an integer", self.msi_log("refused.log"))
+        self.assertEqual([old_agent], agent.running_pids(self.ws))
+        self.assertEqual((PACKAGES / "keyhaven.exe").read_bytes(), (self.ws.agent_dir / "keyhaven.exe").read_bytes())
+
+        self.assertEqual(0, self.msiexec(self.command("/i", release_name(self.newer))))
+        self.assertNotIn(old_agent, agent.running_pids(self.ws))
+        self.assertTrue(wait_until(lambda: "module version: " + self.newer_version in self.log_text(), 10),
+                        self.msi_log("keyhaven-upgrade.log")[-3000:])
+        self.assertTrue(agent.running_pids(self.ws))
         self.assertEqual(1, len(self.keyhaven_products()), self.keyhaven_products())
         self.assertEqual(edited, (self.ws.nivra / "Keyhaven.ini").read_bytes())
-        self.logon()
-        self.wait_for_agent()
-        self.assertTrue(wait_until(lambda: "module version: " + self.newer_version in self.log_text(), 30))
 
         # The older package over the newer one: refused with 1603 (67 through
         # the shell's 8 bits) by its launch condition, whose text Wine's log
@@ -170,6 +232,7 @@ class Package(unittest.TestCase):
         self.assertEqual(1, len(self.keyhaven_products()))
 
         self.assertEqual(0, self.msiexec(self.command("/x")))
+        self.assertFalse(agent.running_pids(self.ws), "the agent runs on after removal")
         self.assertFalse((self.ws.agent_dir / "keyhaven.exe").exists())
         self.assertNotEqual(0, self.ws.reg("query", RUN_KEY, "/v", "Keyhaven", check=False).returncode)
         self.assertEqual([], self.keyhaven_products())
@@ -178,10 +241,29 @@ class Package(unittest.TestCase):
         self.logon()
         self.assertFalse(wait_until(lambda: agent.running_pids(self.ws), 5), "an agent started after removal")
 
+    def test_settings_as_properties_fixed_folders_and_a_repair_or_rerun_keep_the_agent(self):
+        moved = self.command("CLEAN_STORAGE=0", "IGNORE_CARDS=1") + " INSTALLDIR=C:\\Tools\\ TARGETDIR=C:\\Tools\\"
+        self.assertEqual(0, self.msiexec(moved))
+        self.assertTrue((self.ws.agent_dir / "keyhaven.exe").is_file())
+        self.assertFalse((self.ws.drive_c / "Tools").exists())
+        read = "initial settings read: [mark_default=0, ignore_cards=1, clean_storage=0, init_plugin=0]"
+        self.assertTrue(wait_until(lambda: read in self.log_text(), 10), self.log_text())
+        [running] = agent.running_pids(self.ws)
+        settings = (self.ws.nivra / "Keyhaven.ini").read_bytes()
+
+        self.assertEqual(0, self.msiexec(self.command("/qn", "keyhaven-install.log")))
+        self.assertEqual(settings, (self.ws.nivra / "Keyhaven.ini").read_bytes())
+        self.assertEqual(0, self.msiexec(self.command("REINSTALL=ALL", "MARK_DEFAULT=1")))
+        changed = "settings are changed: [mark_default=1, ignore_cards=1, clean_storage=0, init_plugin=0]"
+        self.assertTrue(wait_until(lambda: changed in self.log_text(), 10), self.log_text())
+        self.assertEqual(settings.replace(b"mark_default = 0", b"mark_default = 1"),
+                         (self.ws.nivra / "Keyhaven.ini").read_bytes())
+        self.assertEqual([running], agent.running_pids(self.ws))
+
 
 class PackageData(unittest.TestCase):
     def test_executable_and_package_verify_against_the_test_ca_and_a_changed_byte_fails(self):
-        for signed in (PACKAGES / "keyhaven.exe", next(PACKAGES.glob("keyhaven-*-x64.msi"))):
+        for signed in (PACKAGES / "keyhaven.exe", next(PACKAGES.glob(TEST_SIGNED))):
             self.assertTrue(verify(signed, TEST_CA), signed)
             with tempfile.TemporaryDirectory() as scratch:
                 changed = Path(scratch) / signed.name
@@ -192,32 +274,67 @@ class PackageData(unittest.TestCase):
 
     def test_the_security_rows_are_the_ones_the_readme_gives(self):
         # Wine's msiexec ignores them: they are checked as the data Windows applies.
-        exported = subprocess.run(["msiinfo", "export", str(next(PACKAGES.glob("keyhaven-*-x64.msi"))),
+        exported = subprocess.run(["msiinfo", "export", str(next(PACKAGES.glob(TEST_SIGNED))),
                                    "MsiLockPermissionsEx"], stdout=subprocess.PIPE, check=True).stdout.decode()
-        rows = {f[1]: (f[2], f[3]) for f in (line.split("\t") for line in exported.splitlines()[3:] if line)}
-        shown = dict(re.findall(r"^ +(c:\\nivra(?:\\Keyhaven\.ini)?) +(O:\S+)$", (REPO / "README.md").read_text(),
-                                re.M))
-        self.assertEqual({"NIVRA": ("CreateFolder", shown["c:\\nivra"]),
-                          "Keyhaven.ini": ("File", shown["c:\\nivra\\Keyhaven.ini"])}, rows)
+        rows = {f[0]: (f[2], f[3], f[4]) for f in (line.split("\t") for line in exported.splitlines()[3:] if line)}
+        shown = dict(re.findall(r"^ +(c:\\nivra(?:\\Keyhaven\.ini| \(NIVRA_WRITER_SID\))?) +(O:\S+)$",
+                                (REPO / "README.md").read_text(), re.M))
+        self.assertEqual({"DataFolderSecurity": ("CreateFolder", shown["c:\\nivra"], "NOT NIVRA_WRITER_SID"),
+                          "DataFolderOneWriter": ("CreateFolder", shown["c:\\nivra (NIVRA_WRITER_SID)"],
+                                                  "NIVRA_WRITER_SID"),
+                          "SettingsSecurity": ("File", shown["c:\\nivra\\Keyhaven.ini"], "")}, rows)
+
+    def test_inventory_entries_file_version_and_the_actions_conditions(self):
+        package = next(PACKAGES.glob(TEST_SIGNED))
+        properties = table(package, "Property")
+        self.assertEqual(["Nivra"], properties["Manufacturer"])
+        self.assertTrue(all(properties[p][0].startswith("https://") for p in ("ARPHELPLINK", "ARPURLINFOABOUT")))
+        self.assertIn(properties["ARPPRODUCTICON"][0], table(package, "Icon"))
+        self.assertEqual("%d.%d.%d.%d" % product_version_of(BUILD / "bin" / "keyhaven.exe"),
+                         table(package, "File")["keyhaven.exe"][3])
+        self.assertEqual('NOT Installed OR REMOVE~="ALL"', table(package, "InstallExecuteSequence")["StopAgents"][0])
+        self.assertFalse({"INSTALLDIR", "NIVRA"} & set(table(package, "Directory")))
+
+    def test_release_mode_refuses_the_test_ca_and_a_missing_time_stamp(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            make_package.test_identity(Path(scratch))
+            organisation = {"KEYHAVEN_SIGN_PKCS12": str(Path(scratch) / "test-codesign.p12")}
+            for given, refusal in (({}, "the organisation's certificate"), (organisation, "a time stamp")):
+                environment = {k: v for k, v in os.environ.items() if not k.startswith("KEYHAVEN_SIGN")}
+                result = subprocess.run([sys.executable, str(REPO / "package" / "make_package.py"), "--release",
+                                         "--exe", str(BUILD / "bin" / "keyhaven.exe"), "--out", scratch + "/out"],
+                                        env=dict(environment, **given), stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT)
+                self.assertEqual(1, result.returncode)
+                self.assertIn("--release signs only with " + refusal, result.stdout.decode())
+                self.assertFalse((Path(scratch) / "out").exists())
 
     def test_readme_signing_commands_sign_with_the_organisations_certificate(self):
         lines = [c for c in readme_commands() if not c.startswith("msiexec")]
         self.assertEqual(3, len(lines), lines)
         with tempfile.TemporaryDirectory() as scratch:
-            # An "organisation" of its own: a CA and a code-signing certificate.
+            # An "organisation" of its own: a CA, a code-signing certificate
+            # and a time-stamp server.
             org = Path(scratch)
             make_package.test_identity(org)
             shutil.copy(org / "test-codesign.p12", org / "org-signing.p12")
             shutil.copy(org / "test-password.txt", org / "org-signing.pass")
             shutil.copy(org / "test-ca.crt", org / "org-root-ca.crt")
+            shutil.copy(org / "test-ca.crt", org / "org-timestamp-ca.crt")
+            server = TimeStampServer(org)
+            (org / "org-timestamp.url").write_text(server.url)
             shutil.rmtree(REPO / "build" / "release", ignore_errors=True)
             try:
                 for line in lines:
                     result = subprocess.run(["bash", "-c", line.replace("/secure/", str(org) + "/")], cwd=REPO,
                                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-                    self.assertEqual(0, result.returncode, line + "\n" + result.stdout.decode(errors="replace"))
+                    output = result.stdout.decode(errors="replace")
+                    self.assertEqual(0, result.returncode, line + "\n" + output)
+                self.assertIn("Timestamp Server Signature verification: ok", output)
                 self.assertFalse(verify(REPO / "build" / "release" / "keyhaven.exe", TEST_CA))
             finally:
+                server.shutdown()
+                server.server_close()
                 shutil.rmtree(REPO / "build" / "release", ignore_errors=True)
 
 

@@ -73,7 +73,7 @@ class SingleInstance(ScenarioTest):
         self.wait_for_entry("daemon starts")
         self.assertInOrder([WARNING + "keyhaven is not running, mutex state: WAIT_ABANDONED, starting...",
                             INFO + "daemon starts"], self.entries())
-        time.sleep(0.5)
+        self.wait_for_entry("start polling")
         self.assertEqual(1, len(agent.running_pids(self.ws)))
 
     def test_free_instance_mutex_still_means_another_agent(self):
@@ -90,7 +90,7 @@ class SingleInstance(ScenarioTest):
                     self.start_agent()
                 # The losers wait 2 s for the winner before they give up.
                 wait_until(lambda: self.entries().count(TIMEOUT_LINE) == 2, 15)
-                time.sleep(0.5)
+                wait_until(lambda: len(agent.running_pids(self.ws)) == 1, 10)  # they end after that line
                 self.assertEqual(1, len(agent.running_pids(self.ws)))
                 self.assertEqual(1, self.entries().count(INFO + "daemon starts"))
                 self.assertEqual(2, self.entries().count(TIMEOUT_LINE))
@@ -113,6 +113,18 @@ class DataFolder(ScenarioTest):
             self.assertEqual(b"not a folder", self.ws.nivra.read_bytes())
         finally:
             (self.ws.agent_dir / "Keyhaven.ini").unlink(missing_ok=True)
+
+    def test_no_data_folder_and_no_settings_file_holds_the_cleaning(self):
+        # Whether c:\nivra holds a settings file cannot be known: not the
+        # "no file" of 301, with its cleaning on.
+        self.ws.nivra.parent.mkdir(parents=True, exist_ok=True)
+        self.ws.nivra.write_bytes(b"not a folder")
+        self.start_agent()
+        held = WARNING + ("[MY] storage is not cleaned until the settings file is read: there is no data folder to "
+                          "read the settings file from (code=305)")
+        wait_until(lambda: held in self.entries(folder=self.ws.agent_dir), 15)
+        self.assertInOrder([ERROR + "settings read status { ERROR, code=305 }", held],
+                           self.entries(folder=self.ws.agent_dir))
 
 
 if __name__ == "__main__":

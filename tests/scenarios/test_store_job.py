@@ -125,7 +125,7 @@ class StoreJob(ScenarioTest):
                                 for days, form in ((1, "день"), (0, "дней"))), "no warning about Петров Пётр")
 
         tokens.remove_device(self.ws, "token", "T1")
-        self.wait_for_entry(CLEANED, count=2)  # the first turn's, and T1's leaving
+        self.wait_for_entry("<--- closing clean_local_storage()", count=2)  # the first turn's, and T1's leaving
         self.assertEqual(sorted(["Иванов Иван", "Подписант"]), sorted(self.cleaned(2)))
         self.assertEqual([] if expired else ["Петров Пётр"], list(self.in_store()))
 
@@ -142,7 +142,7 @@ class StoreJob(ScenarioTest):
         settings.write(self.ws, clean_storage=1)
         self.wait_for_entry("settings are changed: [mark_default=0, ignore_cards=0, clean_storage=1")
         tokens.insert_token(self.ws, "T2")  # a carrier change: enumeration and cleaning
-        self.wait_for_entry(CLEANED)
+        self.wait_for_entry("<--- closing clean_local_storage()")
         self.assertEqual(["Посторонний"], self.cleaned())
         self.assertEqual(["Владелец"], list(self.in_store()))
 

@@ -143,43 +143,34 @@ TEST(SettingsFile, GuardTouchesOnlyEmptySectionLines)
     EXPECT_EQ(binary, guard_empty_sections(binary));
 }
 
-// The converter stands for WideCharToMultiByte: it shows which units it got.
-bool units_as_hex(const std::u16string& units, std::string& text)
+// Stands for WideCharToMultiByte: shows which units it got, and refuses none
+// at all, to show a refusal.
+bool units_as_numbers(const std::u16string& units, std::string& text)
 {
     for (char16_t unit : units)
         text += unit < 0x80 ? std::string(1, static_cast<char>(unit)) : "<" + std::to_string(unit) + ">";
-    return true;
-}
-
-bool refuse(const std::u16string&, std::string&)
-{
-    return false;
+    return !text.empty();
 }
 
 TEST(SettingsText, MarksAreDroppedAndUtf16IsConverted)
 {
-    std::string text, reason;
-    ASSERT_TRUE(settings_text_of("\xEF\xBB\xBF[properties]\r\n", units_as_hex, text, reason));
-    EXPECT_EQ("[properties]\r\n", text);
-    text.clear();
-    ASSERT_TRUE(settings_text_of(std::string("\xFF\xFE[\0\x1A\x04", 6), units_as_hex, text, reason));
-    EXPECT_EQ("[<1050>", text);
-    text.clear();
-    ASSERT_TRUE(settings_text_of(std::string("\xFE\xFF\0=\x04\x1A", 6), units_as_hex, text, reason));
-    EXPECT_EQ("=<1050>", text);
-    // No mark: the bytes as they are, a mark further in included.
-    ASSERT_TRUE(settings_text_of("a=1\xFF\xFE", refuse, text, reason));
-    EXPECT_EQ("a=1\xFF\xFE", text);
-    EXPECT_EQ(SettingsEncoding::ansi, settings_encoding("\xEF\xBB"));
-}
-
-TEST(SettingsText, BrokenUtf16IsRejectedWithAReason)
-{
-    std::string text, reason;
-    EXPECT_FALSE(settings_text_of(std::string("\xFF\xFE" "a\0b", 5), units_as_hex, text, reason));
-    EXPECT_EQ("the UTF-16 text ends in half a character", reason);
-    EXPECT_FALSE(settings_text_of(std::string("\xFE\xFF\0a", 4), refuse, text, reason));
-    EXPECT_EQ("the UTF-16 text cannot be converted to the ANSI code page", reason);
+    const struct {
+        std::string bytes;
+        bool read;
+        std::string text;  // or the reason
+    } cases[] = {
+        {"\xEF\xBB\xBF[properties]\r\n", true, "[properties]\r\n"},
+        {std::string("\xFF\xFE[\0\x1A\x04", 6), true, "[<1050>"},
+        {std::string("\xFE\xFF\0=\x04\x1A", 6), true, "=<1050>"},
+        {"a=1\xFF\xFE", true, "a=1\xFF\xFE"},  // no mark at the start: as it is
+        {std::string("\xFF\xFE" "a\0b", 5), false, "the UTF-16 text ends in half a character"},
+        {"\xFE\xFF", false, "the UTF-16 text cannot be converted to the ANSI code page"},
+    };
+    for (const auto& c : cases) {
+        std::string text, reason;
+        EXPECT_EQ(c.read, settings_text_of(c.bytes, units_as_numbers, text, reason)) << c.bytes;
+        EXPECT_EQ(c.text, c.read ? text : reason) << c.bytes;
+    }
 }
 
 }  // namespace

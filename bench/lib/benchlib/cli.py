@@ -24,6 +24,7 @@ AREA_MODULES = [
     "benchlib.settings",
     "benchlib.mutexes",
     "benchlib.files",
+    "benchlib.access",
     "benchlib.pcsc",
     "benchlib.tokens",
     "benchlib.provider",

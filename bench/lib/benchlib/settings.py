@@ -5,6 +5,9 @@ import sys
 from benchlib.workstation import BenchError
 
 KEYS = ("clean_storage", "mark_default", "ignore_cards", "init_plugin")
+# Each with the byte-order mark the tool writes.
+ENCODINGS = {"ansi": ("cp1251", b""), "utf-8-bom": ("utf-8", b"\xef\xbb\xbf"),
+             "utf-16le": ("utf-16-le", b"\xff\xfe"), "utf-16be": ("utf-16-be", b"\xfe\xff")}
 
 
 def register(sub):
@@ -17,6 +20,9 @@ def register(sub):
     w.add_argument("pairs", nargs="*", metavar="KEY=VALUE",
                    help="KEY one of %s, VALUE an integer" % ", ".join(KEYS))
     w.add_argument("--any-key", action="store_true", help="take any KEY and VALUE as given (for odd settings)")
+    w.add_argument("--encoding", choices=sorted(ENCODINGS), default="ansi",
+                   help="as administrators' tools write it: ansi (default; Set-Content), utf-8-bom "
+                        "(Set-Content -Encoding UTF8), utf-16le (PowerShell 5.1 Out-File and >), utf-16be")
     w.set_defaults(func=write_command)
     r = s.add_parser("raw", help="copy standard input into the file, byte for byte")
     r.set_defaults(func=raw_command)
@@ -33,9 +39,10 @@ def write_raw(ws, data):
     settings_path(ws).write_bytes(data)
 
 
-def write(ws, **values):
+def write(ws, encoding="ansi", **values):
     lines = ["[properties]"] + ["%s = %s" % (k, v) for k, v in values.items()]
-    write_raw(ws, ("\r\n".join(lines) + "\r\n").encode())
+    codec, mark = ENCODINGS[encoding]
+    write_raw(ws, mark + ("\r\n".join(lines) + "\r\n").encode(codec))
 
 
 def write_command(ws, args):
@@ -50,7 +57,7 @@ def write_command(ws, args):
         if not args.any_key and not re.fullmatch(r"[+-]?\d+", value):
             raise BenchError("%s takes an integer, not %r (--any-key writes it anyway)" % (key, value))
         values[key] = value
-    write(ws, **values)
+    write(ws, args.encoding, **values)
 
 
 def raw_command(ws, args):

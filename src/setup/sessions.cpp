@@ -1,0 +1,183 @@
+// Ending the agents before their file changes, and starting them again in
+// the users' sessions afterwards, as the Run value starts them at logon.
+
+#include "diag/owned.h"
+#include "setup/setup_actions.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+#include <userenv.h>
+#include <wtsapi32.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The programs of the package that may be running when it changes their
+// files. keyhaven-status.exe is a short-lived reader: ending it loses
+// nothing, and a file in use would make the install ask for a reboot.
+const char* const packaged_programs[] = {"keyhaven.exe", "keyhaven-status.exe"};
+const DWORD end_wait_ms = 10000;
+
+void free_wts_memory(PWTS_SESSION_INFOA memory)
+{
+    WTSFreeMemory(memory);
+}
+void free_wts_text(LPSTR memory)
+{
+    WTSFreeMemory(memory);
+}
+void destroy_environment(LPVOID block)
+{
+    DestroyEnvironmentBlock(block);
+}
+using SessionList = Owned<PWTS_SESSION_INFOA, free_wts_memory>;
+using WtsText = Owned<LPSTR, free_wts_text>;
+using EnvironmentBlock = Owned<LPVOID, destroy_environment>;
+
+bool is_packaged_program(const char* name)
+{
+    for (const char* program : packaged_programs)
+        if (lstrcmpiA(name, program) == 0)
+            return true;
+    return false;
+}
+
+std::string number(DWORD value)
+{
+    return std::to_string(value);
+}
+
+void end_process(MSIHANDLE install, const PROCESSENTRY32& entry)
+{
+    std::string which = std::string(entry.szExeFile) + " (process " + number(entry.th32ProcessID) + ")";
+    KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (!process.held()) {
+        log_line(install, which + " cannot be opened (error " + number(GetLastError()) + "), not ended");
+        return;
+    }
+    if (!TerminateProcess(process.get(), 1)) {
+        log_line(install, which + " cannot be ended (error " + number(GetLastError()) + ")");
+        return;
+    }
+    if (WaitForSingleObject(process.get(), end_wait_ms) != WAIT_OBJECT_0) {
+        log_line(install, which + " did not end within " + number(end_wait_ms / 1000) + " s");
+        return;
+    }
+    log_line(install, which + " ended");
+}
+
+// Not LocalSystem: the agent is never started with the installer's own rights.
+bool token_of_a_user(HANDLE token)
+{
+    union {
+        TOKEN_USER user;
+        BYTE space[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } data;
+    DWORD size = 0;
+    return GetTokenInformation(token, TokenUser, &data, sizeof data, &size) &&
+           !IsWellKnownSid(data.user.User.Sid, WinLocalSystemSid);
+}
+
+void start_in_session(MSIHANDLE install, DWORD session, const std::string& program)
+{
+    std::string where = "session " + number(session);
+    KernelHandle token;
+    if (!WTSQueryUserToken(session, token.put())) {
+        log_line(install, "no user token for " + where + " (error " + number(GetLastError()) +
+                              "): agent not started there, it starts at the user's next logon");
+        return;
+    }
+    if (!token_of_a_user(token.get())) {
+        log_line(install, "the token for " + where + " is not a user's: agent not started there");
+        return;
+    }
+    EnvironmentBlock environment;
+    if (!CreateEnvironmentBlock(environment.put(), token.get(), FALSE)) {
+        log_line(install, "no environment for the user of " + where + " (error " + number(GetLastError()) +
+                              "): agent not started there");
+        return;
+    }
+    std::string command = "\"" + program + "\"";
+    std::vector<char> command_line(command.begin(), command.end());
+    command_line.push_back('\0');
+    char desktop[] = "winsta0\\default";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessAsUserA(token.get(), program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                              CREATE_UNICODE_ENVIRONMENT, environment.get(), nullptr, &startup, &started)) {
+        log_line(install, "agent not started in " + where + " (error " + number(GetLastError()) + ")");
+        return;
+    }
+    KernelHandle process(started.hProcess), thread(started.hThread);
+    log_line(install, "agent started in " + where + " (process " + number(started.dwProcessId) + ")");
+}
+
+// The sessions with a logged-on user; false when the system lists none at
+// all (Wine's stub does so), which no Windows does: session 0 is always there.
+bool user_sessions(MSIHANDLE install, std::vector<DWORD>& sessions)
+{
+    SessionList list;
+    DWORD count = 0;
+    if (!WTSEnumerateSessionsA(WTS_CURRENT_SERVER_HANDLE, 0, 1, list.put(), &count)) {
+        log_line(install, "sessions cannot be listed (error " + number(GetLastError()) + ")");
+        return false;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        WtsText user;
+        DWORD size = 0;
+        if (WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, list.get()[i].SessionId, WTSUserName, user.put(),
+                                        &size) &&
+            user.get()[0] != '\0')
+            sessions.push_back(list.get()[i].SessionId);
+    }
+    return count > 0;
+}
+
+}  // namespace
+
+extern "C" UINT __stdcall StopAgents(MSIHANDLE install)
+{
+    FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.held()) {
+        log_line(install, "running agents cannot be listed (error " + number(GetLastError()) + ")");
+        return ERROR_SUCCESS;
+    }
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
+        if (is_packaged_program(entry.szExeFile))
+            end_process(install, entry);
+    return ERROR_SUCCESS;
+}
+
+// A failure here is logged and never fails the install: the Run value
+// starts the agent at the next logon in any case.
+extern "C" UINT __stdcall StartAgents(MSIHANDLE install)
+{
+    std::string program = custom_action_data(install);
+    if (program.empty()) {
+        log_line(install, "no program to start");
+        return ERROR_SUCCESS;
+    }
+    std::vector<DWORD> sessions;
+    if (!user_sessions(install, sessions)) {
+        // Only the session this install runs in can be known then.
+        DWORD own = 0;
+        if (!ProcessIdToSessionId(GetCurrentProcessId(), &own)) {
+            log_line(install, "no session listed and the own one unknown (error " + number(GetLastError()) +
+                                  "): agent not started");
+            return ERROR_SUCCESS;
+        }
+        log_line(install, "no session listed: starting the agent in this install's session " + number(own));
+        sessions.push_back(own);
+    }
+    if (sessions.empty())
+        log_line(install, "no user is logged on: the agent starts at each user's logon");
+    for (DWORD session : sessions)
+        start_in_session(install, session, program);
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// How the package puts settings given as properties into Keyhaven.ini, and
+// what it accepts from the command line: text rules only, so they build
+// natively and are tested without Windows Installer.
+
+#include <string>
+#include <vector>
+
+struct SettingValue {
+    std::string key;    // as the file names it, e.g. "clean_storage"
+    std::string value;  // as the administrator gave it
+};
+
+// The public properties an administrator may give, and the key each sets.
+struct SettingProperty {
+    const char* property;
+    const char* key;
+};
+extern const SettingProperty setting_properties[4];
+
+// An integer the agent's reader takes: an optional sign and 1 to 9 digits.
+bool setting_value_valid(const std::string& value);
+
+// A SID in its string form, "S-1-" and then 1 to 15 decimal numbers.
+bool sid_text_valid(const std::string& text);
+
+// The settings file text with every named key set: the key's line in the
+// [properties] section (or its "properties.key" line before any section)
+// gets the new value and keeps its line ending; a later line of the same
+// key is dropped, since the reader refuses a key given twice. A key the
+// file lacks gets a line right after the section line, and a file without
+// the section gets one at its end. Lines of keys not named stay as they are.
+std::string edit_settings_text(const std::string& text, const std::vector<SettingValue>& values);
+
+// The values as one property of the installer's script ("key=value;...")
+// and back. decode_setting_values refuses anything encode would not write.
+std::string encode_setting_values(const std::vector<SettingValue>& values);
+bool decode_setting_values(const std::string& text, std::vector<SettingValue>& values);

@@ -1,0 +1,13 @@
+#pragma once
+// What the package's actions share.
+
+#include <windows.h>
+#include <msi.h>
+
+#include <string>
+
+// One line "Keyhaven: text" in the install log.
+void log_line(MSIHANDLE install, const std::string& text);
+
+// What a deferred or commit action was given when the script was written.
+std::string custom_action_data(MSIHANDLE install);
