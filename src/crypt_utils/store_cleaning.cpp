@@ -3,6 +3,7 @@
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
+#include "diag/format_string.h"
 #include "diag/log.h"
 
 #include <cstring>
@@ -84,13 +85,16 @@ std::string common_name_of(const CERT_NAME_BLOB& name, const char* routine, cons
 
     [&] {
         DWORD size = 0;
+        // Formatted before the calls: nothing may run between a call and the
+        // reading of its error code.
+        const std::string decoded_call = format_string("CryptDecodeObject(X509_NAME, %s)", label);
         if (!trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
                                         CRYPT_DECODE_NOCOPY_FLAG, nullptr, &size),
                       "CryptDecodeObject(X509_NAME)") ||
             !trace.allocated(decoded.allocate(size)) ||
             !trace.ok(CryptDecodeObject(certificate_encoding, X509_NAME, name.pbData, name.cbData,
                                         CRYPT_DECODE_NOCOPY_FLAG, decoded.data(), &size),
-                      std::string("CryptDecodeObject(X509_NAME, ") + label + ")"))
+                      decoded_call))
             return;
 
         PCERT_RDN_ATTR attribute =

@@ -140,7 +140,8 @@ bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason)
         reason = with_error("its security cannot be read", error != ERROR_SUCCESS ? error : ERROR_INVALID_SECURITY_DESCR);
         return false;
     }
-    const std::string me = current_user_sid();
+    // The process's user never changes; asked once, as this runs every turn.
+    static const std::string me = current_user_sid();
     if (security.owner == "S-1-3-4" || !file_trust::is_trusted(security.owner, me)) {
         reason = "its owner " + security.owner + " is not SYSTEM, Administrators, TrustedInstaller or this user";
         return false;

@@ -69,7 +69,8 @@ LineMeaning meaning_of(const std::string& body, const std::string& section)
     std::string text = trimmed(body.substr(0, body.find('#')));
     if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
         meaning.section = true;
-        meaning.name = trimmed(text.substr(1, text.size() - 2));
+        // As the reader takes it: blanks inside the brackets are part of the name.
+        meaning.name = text.substr(1, text.size() - 2);
         if (!meaning.name.empty() && meaning.name.back() == '.')
             meaning.name.pop_back();
         return meaning;
