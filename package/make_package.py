@@ -14,8 +14,9 @@ signed package. The steps, in the order signatures require:
     minor or major version installs over it (C at most 64, D at most 999).
     The product code is derived from that version, so a rebuild of one
     version is the same product.
- 2. The debug information goes to keyhaven.exe.debug; the executable that
-    ships keeps only a link to it.
+ 2. The debug information goes to keyhaven.exe.debug (and
+    keyhaven-status.exe.debug); the executable that ships keeps only a link
+    to it.
  3. The executables and keyhaven-setup.dll (the package's own actions) are
     signed before they go into the package.
  4. wixl builds the package from keyhaven.wxs; msibuild then adds what wixl
