@@ -3,8 +3,9 @@
 
     package/make_package.py --exe build/mingw/bin/keyhaven.exe --out DIR [--release]
 
-Into DIR it writes keyhaven.exe (without debug information, signed),
-keyhaven.exe.debug (its symbols, found by gdb through the debug link) and the
+Into DIR it writes keyhaven.exe and keyhaven-status.exe (without debug
+information, signed), their symbols (keyhaven.exe.debug and
+keyhaven-status.exe.debug, found by gdb through the debug link) and the
 signed package. The steps, in the order signatures require:
 
  1. The package version comes from the executable's own product version
@@ -13,9 +14,10 @@ signed package. The steps, in the order signatures require:
     minor or major version installs over it (C at most 64, D at most 999).
     The product code is derived from that version, so a rebuild of one
     version is the same product.
- 2. The debug information goes to keyhaven.exe.debug; the executable that
-    ships keeps only a link to it.
- 3. The executable and keyhaven-setup.dll (the package's own actions) are
+ 2. The debug information goes to keyhaven.exe.debug (and
+    keyhaven-status.exe.debug); the executable that ships keeps only a link
+    to it.
+ 3. The executables and keyhaven-setup.dll (the package's own actions) are
     signed before they go into the package.
  4. wixl builds the package from keyhaven.wxs; msibuild then adds what wixl
     ignores or refuses: the settings file never overwritten and never
@@ -187,14 +189,14 @@ def edit_table(msi, work, name, edit, added=()):
                 rows + [list(map(str, row)) for row in added])
 
 
-def patch_tables(msi, work, exe):
+def patch_tables(msi, work, exe, status_exe):
     def permanent(row):
         if row[0] in PERMANENT_COMPONENTS:
             row[3] = str(PERMANENT_COMPONENTS[row[0]])
 
     def versioned(row):
-        if row[0] == "keyhaven.exe":
-            row[4], row[5] = file_version(exe), "1033"
+        if row[0] in ("keyhaven.exe", "keyhaven_status.exe"):
+            row[4], row[5] = file_version(exe if row[0] == "keyhaven.exe" else status_exe), "1033"
 
     edit_table(msi, work, "Component", permanent)
     edit_table(msi, work, "File", versioned)
@@ -225,8 +227,11 @@ def signing_identity(test_ca, release):
     return test_identity(test_ca) + (None, True)
 
 
-def make(exe, setup_dll, out, test_ca, objcopy, release=False):
+def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None):
     msi_version = package_version(product_version(exe))
+    status_exe = status_exe or exe.parent / "keyhaven-status.exe"
+    if not status_exe.is_file():
+        raise PackageError("no %s: the status program ships beside the agent" % status_exe)
     p12, password, temporary, test_signed = signing_identity(test_ca, release)
     identity = (p12, password)
     timestamp_url = os.environ.get("KEYHAVEN_SIGN_TIMESTAMP_URL", "")
@@ -236,11 +241,12 @@ def make(exe, setup_dll, out, test_ca, objcopy, release=False):
             work = Path(scratch)
             stage = work / "stage"
             stage.mkdir()
-            symbols = out / "keyhaven.exe.debug"
-            run(objcopy, "--only-keep-debug", exe, symbols)
-            run(objcopy, "--strip-debug", "--add-gnu-debuglink=%s" % symbols, exe, work / "keyhaven.exe")
-            sign(work / "keyhaven.exe", out / "keyhaven.exe", identity, timestamp_url)
-            shutil.copy2(out / "keyhaven.exe", stage / "keyhaven.exe")
+            for program, name in ((exe, "keyhaven.exe"), (status_exe, "keyhaven-status.exe")):
+                symbols = out / (name + ".debug")
+                run(objcopy, "--only-keep-debug", program, symbols)
+                run(objcopy, "--strip-debug", "--add-gnu-debuglink=%s" % symbols, program, work / name)
+                sign(work / name, out / name, identity, timestamp_url)
+                shutil.copy2(out / name, stage / name)
             run(objcopy, "--strip-debug", setup_dll, work / "keyhaven-setup.dll")
             sign(work / "keyhaven-setup.dll", stage / "keyhaven-setup.dll", identity, timestamp_url)
             shutil.copy2(HERE / "keyhaven.ico", stage / "keyhaven.ico")
@@ -252,7 +258,7 @@ def make(exe, setup_dll, out, test_ca, objcopy, release=False):
             shutil.copy2(HERE / "keyhaven.wxs", stage / "keyhaven.wxs")
             run("wixl", "-a", "x64", "-D", "Version=" + msi_version, "-D", "ProductCode=" + product_code(msi_version),
                 "-o", unsigned, stage / "keyhaven.wxs")
-            patch_tables(unsigned, work, out / "keyhaven.exe")
+            patch_tables(unsigned, work, out / "keyhaven.exe", out / "keyhaven-status.exe")
             for stale in out.glob("keyhaven-*-x64*.msi"):
                 stale.unlink()
             package = out / ("keyhaven-%s-x64%s.msi" % (msi_version, "-test" if test_signed else ""))
@@ -270,6 +276,7 @@ def main(argv):
     parser.add_argument("--out", required=True, type=Path, help="folder for the package and what ships in it")
     parser.add_argument("--test-ca", type=Path, help="folder of the throw-away signing CA (default: OUT/../signing)")
     parser.add_argument("--setup-dll", type=Path, help="keyhaven-setup.dll as built (default: beside --exe)")
+    parser.add_argument("--status-exe", type=Path, help="keyhaven-status.exe as built (default: beside --exe)")
     parser.add_argument("--objcopy", default="x86_64-w64-mingw32-objcopy")
     parser.add_argument("--release", action="store_true",
                         help="refuse the throw-away CA and signing without a time-stamp server")
@@ -277,7 +284,7 @@ def main(argv):
     try:
         package = make(args.exe.resolve(), (args.setup_dll or args.exe.parent / "keyhaven-setup.dll").resolve(),
                        args.out.resolve(), (args.test_ca or args.out / ".." / "signing").resolve(), args.objcopy,
-                       args.release)
+                       args.release, args.status_exe.resolve() if args.status_exe else None)
     except (PackageError, OSError) as e:
         print("make_package: %s" % e, file=sys.stderr)
         return 1

@@ -3,6 +3,7 @@ the administrators' guide's "Deploying" section as they stand, in a fresh workst
 its own: the bench's stand-ins, no agent until the package brings one.
 Logons are plain wineboot runs (they start the Run values)."""
 import http.server
+import json
 import os
 import re
 import shutil
@@ -123,7 +124,8 @@ class Package(unittest.TestCase):
         newer_exe = cls.scratch / "keyhaven.exe"
         with_version(BUILD / "bin" / "keyhaven.exe", newer_exe, (a, b, c + 1, 0))
         subprocess.run([sys.executable, str(REPO / "package" / "make_package.py"), "--exe", str(newer_exe),
-                        "--setup-dll", str(BUILD / "bin" / "keyhaven-setup.dll"), "--out", str(cls.scratch / "newer"), "--test-ca", str(TEST_CA.parent)],
+                        "--setup-dll", str(BUILD / "bin" / "keyhaven-setup.dll"), "--out", str(cls.scratch / "newer"), "--test-ca", str(TEST_CA.parent),
+                        "--status-exe", str(BUILD / "bin" / "keyhaven-status.exe")],
                        check=True, stdout=subprocess.DEVNULL)
         [cls.newer] = (cls.scratch / "newer").glob(TEST_SIGNED)
         cls.commands = readme_commands()
@@ -199,6 +201,13 @@ class Package(unittest.TestCase):
         self.assertEqual(provider.qualified_name("deployed", "token:5A"), imported[0].container)
         # The default file is a valid settings file with the defaults.
         self.assertIn("settings read status { OK, code=0 }", self.log_text())
+        # The status program beside it, never started at logon, reports the installed agent.
+        status = self.ws.agent_dir / "keyhaven-status.exe"
+        self.assertTrue(verify(status, TEST_CA))
+        self.assertNotIn("keyhaven-status", run)
+        agent_part = json.loads(self.ws.wine(status, "--json", check=False).stdout.decode("utf-8"))["agent"]
+        self.assertEqual({"running": True, "version": "%d.%d.%d.%d" % product_version_of(installed),
+                          "path": r"C:\Program Files\Keyhaven\keyhaven.exe", "source": "installed"}, agent_part)
 
     def test_upgrade_while_running_keeps_settings_refuses_a_downgrade_and_removal_keeps_the_data(self):
         # The install itself starts the agent in this session: no logon.
@@ -264,7 +273,7 @@ class Package(unittest.TestCase):
 
 class PackageData(unittest.TestCase):
     def test_executable_and_package_verify_against_the_test_ca_and_a_changed_byte_fails(self):
-        for signed in (PACKAGES / "keyhaven.exe", next(PACKAGES.glob(TEST_SIGNED))):
+        for signed in (PACKAGES / "keyhaven.exe", PACKAGES / "keyhaven-status.exe", next(PACKAGES.glob(TEST_SIGNED))):
             self.assertTrue(verify(signed, TEST_CA), signed)
             with tempfile.TemporaryDirectory() as scratch:
                 changed = Path(scratch) / signed.name
