@@ -130,14 +130,9 @@ bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason)
         reason = "it is a link to another file";
         return false;
     }
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    LocalMemory descriptor;
-    const DWORD error = GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                        &owner, nullptr, &dacl, nullptr, descriptor.put());
     file_trust::FileSecurity security;
-    if (error != ERROR_SUCCESS || !security_of_descriptor(descriptor.get(), security)) {
-        reason = with_error("its security cannot be read", error != ERROR_SUCCESS ? error : ERROR_INVALID_SECURITY_DESCR);
+    if (const DWORD error = read_handle_security(file, security); error != ERROR_SUCCESS) {
+        reason = with_error("its security cannot be read", error);
         return false;
     }
     // The process's user never changes; asked once, as this runs every turn.
