@@ -49,12 +49,43 @@ std::string number(DWORD value)
     return std::to_string(value);
 }
 
-void end_process(MSIHANDLE install, const PROCESSENTRY32& entry)
+// The image a process runs, as the system loaded it: its full path, which
+// another user cannot choose the way they choose a file name.
+bool image_path(HANDLE process, std::wstring& path)
+{
+    wchar_t buffer[MAX_PATH * 4];
+    DWORD size = sizeof buffer / sizeof buffer[0];
+    if (!QueryFullProcessImageNameW(process, 0, buffer, &size) || size == 0)
+        return false;
+    path.assign(buffer, size);
+    return true;
+}
+
+bool same_path(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// Only the installed programs: another program of the same name (a copy in
+// a user's folder, a program that happens to share it) is none of ours.
+void end_process(MSIHANDLE install, const PROCESSENTRY32& entry, const std::wstring& installed_folder)
 {
     std::string which = std::string(entry.szExeFile) + " (process " + number(entry.th32ProcessID) + ")";
-    KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    KernelHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
     if (!process.held()) {
         log_line(install, which + " cannot be opened (error " + number(GetLastError()) + "), not ended");
+        return;
+    }
+    std::wstring image;
+    if (!image_path(process.get(), image)) {
+        log_line(install, which + ": its image cannot be read (error " + number(GetLastError()) + "), not ended");
+        return;
+    }
+    std::wstring name(entry.szExeFile, entry.szExeFile + lstrlenA(entry.szExeFile));
+    if (installed_folder.empty() || !same_path(image, installed_folder + name)) {
+        log_line(install, which + " runs from another folder, not ended");
         return;
     }
     if (!TerminateProcess(process.get(), 1)) {
@@ -141,6 +172,10 @@ bool user_sessions(MSIHANDLE install, std::vector<DWORD>& sessions)
 
 extern "C" UINT __stdcall StopAgents(MSIHANDLE install)
 {
+    // The installed programs' folder, with its trailing backslash.
+    std::wstring folder = custom_action_data_wide(install);
+    if (!folder.empty() && folder.back() != L'\\')
+        folder += L'\\';
     FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.held()) {
         log_line(install, "running agents cannot be listed (error " + number(GetLastError()) + ")");
@@ -150,7 +185,7 @@ extern "C" UINT __stdcall StopAgents(MSIHANDLE install)
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
         if (is_packaged_program(entry.szExeFile))
-            end_process(install, entry);
+            end_process(install, entry, folder);
     return ERROR_SUCCESS;
 }
 
