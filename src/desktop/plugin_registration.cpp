@@ -3,6 +3,7 @@
 #include "core/timing.h"
 #include "diag/file_security.h"
 #include "diag/log.h"
+#include "diag/package_folder.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -25,25 +26,71 @@ bool launch_registration_tool(const std::string& parameters)
     return static_cast<int>(reinterpret_cast<INT_PTR>(result)) > 32;
 }
 
+// In the package's folder every file was put there by SYSTEM or an
+// administrator; one of any other owner was left from before the package
+// (or planted past it), and regsvr32 could load it with the plug-in. The
+// count is bounded: the package's folder holds a few files a day.
+bool package_folder_holds_only_system_files(std::string& stranger)
+{
+    WIN32_FIND_DATAA found;
+    const std::string pattern = std::string(plugin_folder_path) + "\\*";
+    FindHandle search(FindFirstFileA(pattern.c_str(), &found));
+    if (!search.held()) {
+        stranger = with_error("its list cannot be read", GetLastError());
+        return false;
+    }
+    const int most_files = 100000;
+    int seen = 0;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (++seen > most_files) {
+            stranger = "more than " + std::to_string(most_files) + " files";
+            return false;
+        }
+        file_trust::FileSecurity security;
+        const std::string path = std::string(plugin_folder_path) + "\\" + name;
+        const FileHandle file(CreateFileA(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                          FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        const DWORD error = file.held() ? read_handle_security(file.get(), security) : GetLastError();
+        if (error != ERROR_SUCCESS) {
+            stranger = with_error((name + ", whose owner cannot be read").c_str(), error);
+            return false;
+        }
+        if (!file_trust::made_by_system_or_servicing(security.owner)) {
+            stranger = name + ", owned by " + security.owner;
+            return false;
+        }
+    } while (FindNextFileA(search.get(), &found));
+    return true;
+}
+
 // regsvr32 loads the DLL with the altered search path: the libraries it
 // imports are looked for first in its own folder, so whoever may add a file
-// there runs code as this user. On false, the WARNING line is written.
+// there runs code as this user. The folder is judged on a handle to itself.
+// On false, the WARNING line is written.
 bool folder_may_hold_plugin(const std::string& dll_path)
 {
+    const FileHandle held = open_folder_held(plugin_folder_path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
     file_trust::FileSecurity security;
-    const DWORD error = read_file_security(plugin_folder_path, security);
     const std::string me = current_user_sid();
     const std::string folder = plugin_folder;
     std::string reason;
-    if (error != ERROR_SUCCESS) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
-        reason = "the security of its folder " + folder + " cannot be read (error " + code + ")";
+    std::string stranger;
+    if (!held.held()) {
+        reason = with_error(("its folder " + folder + " cannot be opened").c_str(), GetLastError());
+    } else if (!read_real_folder_security(held.get(), plugin_folder_path, security, reason)) {
+        reason = "its folder " + folder + " cannot be used: " + reason;
     } else if (security.owner == "S-1-3-4" || !file_trust::is_trusted(security.owner, me)) {
         reason = "its folder " + folder + " is owned by " + security.owner +
                  ", not by SYSTEM, Administrators, TrustedInstaller or this user";
     } else if (!file_trust::only_trusted_can_change(security, me, file_trust::folder_changing_rights)) {
         reason = "its folder " + folder + " lets other users of this computer add files or change it";
+    } else if (file_trust::folder_is_packages(security) && !package_folder_holds_only_system_files(stranger)) {
+        reason = "its folder " + folder + " holds " + stranger +
+                 ", not made by SYSTEM, Administrators or TrustedInstaller";
     } else {
         return true;
     }
@@ -75,7 +122,7 @@ bool plugin_may_be_registered(const std::string& dll)
 
 void reregister_plugin_dll()
 {
-    const std::string dll = "dererarizoduz.dll";
+    const std::string dll = plugin_dll_name;
     if (!plugin_may_be_registered(dll))
         return;
     if (!launch_registration_tool("/u /s " + std::string(plugin_folder) + dll)) {

@@ -3,6 +3,7 @@
 #include "diag/file_security.h"
 #include "diag/log_line.h"
 #include "diag/owned.h"
+#include "diag/package_folder.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -10,15 +11,14 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
-// The security the agent gives every log file it makes, protected from what
-// the folder would pass on: SYSTEM and Administrators full control; users
-// append, read the attributes and the security, and wait on the file, but
-// read no line. The OWNER RIGHTS entry gives the file's maker the same and
-// nothing more: without it the owner could re-permission the file and read
-// every other user's lines.
+// Protected from what the folder would pass on: SYSTEM and Administrators
+// full control; users append, read the attributes and the security, and
+// wait on the file, but read no line. The OWNER RIGHTS entry gives the
+// file's maker the same and nothing more: without it the owner could
+// re-permission the file and read every other user's lines.
 const char log_file_sddl[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x120084;;;BU)(A;;0x120084;;;OW)";
+
+namespace {
 
 // What every opening asks for; reading the data only where it is granted
 // (administrators, the file's maker at creation), for the turn below.
@@ -183,11 +183,14 @@ bool is_plain_file(HANDLE file)
 // A file the agent did not just make was made by someone: by another user's
 // agent, or by a user with a security of their own that would let them read
 // or re-permission it.
+// In the package's folder only SYSTEM makes the day's files: one of any
+// other owner was made by a user, however, and may be theirs to read.
 bool keeps_lines_private(HANDLE file)
 {
     file_trust::FileSecurity security;
     return read_handle_security(file, security) == ERROR_SUCCESS &&
-           file_trust::log_file_keeps_lines_private(security, user_sid());
+           file_trust::log_file_keeps_lines_private(security, user_sid()) &&
+           (file_trust::made_by_system(security.owner) || !data_folder_is_packages());
 }
 
 // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end of

@@ -14,6 +14,10 @@
 // else, a security that lets another user read or re-permission it.
 bool append_line_to_file(const std::string& path, const char* line);
 
+// The security every log file is made with, whoever makes it (an agent,
+// the package), as SDDL without an owner.
+extern const char log_file_sddl[];
+
 // Writers sharing a file take turns by locking this one byte, far past the
 // end of any log, around each write; every version of the agent must agree
 // on it.

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+const char data_folder_path[] = "c:\\nivra";
+
 namespace {
 
-const char folder[] = "c:\\nivra";
+const char* const folder = data_folder_path;
 
 // A reparse point is refused like a file: through a junction or a link the
 // logs and the settings would be wherever its maker points them.

@@ -3,6 +3,9 @@
 
 #include <string>
 
+// "c:\nivra", without the trailing backslash. (data_directory.cpp)
+extern const char data_folder_path[];
+
 // "c:\nivra\" once the folder exists or was created; empty otherwise, so that
 // callers fall back to the current directory. Creates the folder on demand.
 // A file, or a reparse point (a junction or a link that could lead anywhere),

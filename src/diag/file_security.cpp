@@ -108,16 +108,12 @@ bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const 
            file_trust::only_trusted_can_change(security, current_user, changing);
 }
 
-namespace {
-
 std::string with_error(const char* text, DWORD error)
 {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
     return std::string(text) + " (error " + code + ")";
 }
-
-}  // namespace
 
 bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason)
 {

@@ -8,6 +8,9 @@
 
 #include <string>
 
+// text + " (error 0x%08X)", as reasons give a failed call's code.
+std::string with_error(const char* text, DWORD error);
+
 // The SID of the user this process runs as ("S-1-5-21-..."), "" if unknown.
 std::string current_user_sid();
 

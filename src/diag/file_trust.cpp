@@ -6,11 +6,11 @@ namespace {
 
 const char everyone[] = "S-1-1-0";
 const char owner_rights[] = "S-1-3-4";
+const char local_system[] = "S-1-5-18";
+const char administrators[] = "S-1-5-32-544";
+const char trusted_installer[] = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 const char* const trusted_groups[] = {
-    "S-1-5-18",      // SYSTEM
-    "S-1-5-32-544",  // Administrators
-    "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",  // TrustedInstaller
-    "S-1-3-4",       // OWNER RIGHTS
+    local_system, administrators, trusted_installer, owner_rights,
 };
 
 // Calls grant(entry, what it grants beyond what Everyone was denied before
@@ -71,6 +71,42 @@ bool log_file_keeps_lines_private(const FileSecurity& security, const std::strin
         return trusted || (granted & (changing_rights | reading_rights)) == 0;
     });
     return lines_private && (owner_trusted || owner_capped);
+}
+
+namespace {
+
+bool system_or_administrators(const std::string& sid)
+{
+    return sid == local_system || sid == administrators;
+}
+
+}  // namespace
+
+bool folder_is_packages(const FileSecurity& folder)
+{
+    if (!system_or_administrators(folder.owner) || !folder.has_dacl)
+        return false;
+    return every_grant(folder, [&](const AccessEntry& entry, unsigned long granted) {
+        return system_or_administrators(entry.sid) || entry.sid == owner_rights ||
+               (granted & folder_keeping_rights) == 0;
+    });
+}
+
+bool folder_fit_for_package(const FileSecurity& folder, const std::string& installing_account)
+{
+    const bool owner_fit = system_or_administrators(folder.owner) ||
+                           (!installing_account.empty() && folder.owner == installing_account);
+    return owner_fit && only_trusted_can_change(folder, installing_account, folder_keeping_rights);
+}
+
+bool made_by_system(const std::string& owner)
+{
+    return system_or_administrators(owner);
+}
+
+bool made_by_system_or_servicing(const std::string& owner)
+{
+    return system_or_administrators(owner) || owner == trusted_installer;
 }
 
 }  // namespace file_trust

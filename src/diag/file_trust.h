@@ -40,6 +40,10 @@ constexpr unsigned long changing_rights_with_append = changing_rights | 0x000000
 // What reads a file's text: read data, generic read, generic all.
 constexpr unsigned long reading_rights = 0x00000001UL | 0x80000000UL | 0x10000000UL;
 
+// What keeps a folder as it is besides: writing its attributes (hidden,
+// read-only, and the like).
+constexpr unsigned long folder_keeping_rights = folder_changing_rights | 0x00000100UL;
+
 // SYSTEM, Administrators, TrustedInstaller, OWNER RIGHTS (the owner, who is
 // checked on its own) and the current user.
 bool is_trusted(const std::string& sid, const std::string& current_user);
@@ -58,5 +62,25 @@ bool only_trusted_can_change(const FileSecurity& security, const std::string& cu
 // trusted keeps its implicit right to re-permission unless an OWNER RIGHTS
 // entry caps it, and that entry is then read as the owner's own.
 bool log_file_keeps_lines_private(const FileSecurity& security, const std::string& current_user);
+
+// Whether c:\nivra reads as the package's own: owned by SYSTEM or the
+// Administrators, and nobody else granted a right in folder_keeping_rights
+// (an OWNER RIGHTS entry stands for that owner; entries that reach only what
+// the folder holds do not count). No user can then have put a file into it.
+bool folder_is_packages(const FileSecurity& folder);
+
+// Whether the package may keep using a folder it finds: owned by SYSTEM, the
+// Administrators or the account the package's actions run as, and nobody
+// but the trusted principals (is_trusted) granted a right in
+// folder_keeping_rights.
+bool folder_fit_for_package(const FileSecurity& folder, const std::string& installing_account);
+
+// Whether a file in the package's folder was made by SYSTEM or the
+// Administrators, the only makers of files there: an agent appends to no
+// other day file.
+bool made_by_system(const std::string& owner);
+// The same, TrustedInstaller (which services Windows) included: the plug-in
+// is not registered while a file of any other owner is in the folder.
+bool made_by_system_or_servicing(const std::string& owner);
 
 }  // namespace file_trust

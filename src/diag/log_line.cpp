@@ -75,4 +75,25 @@ std::string file_name(const std::tm& when, bool minimal)
     return name;
 }
 
+bool is_file_name(const std::string& name)
+{
+    for (const bool minimal : {false, true}) {
+        const std::string sample = file_name(std::tm{}, minimal);
+        const std::string prefix = sample.substr(0, sample.find_first_of("0123456789"));
+        int day = 0, month = 0, year = 0;
+        char end = 0;
+        if (name.compare(0, prefix.size(), prefix) != 0 ||
+            std::sscanf(name.c_str() + prefix.size(), "%2d_%2d_%4d.lo%c", &day, &month, &year, &end) != 4 ||
+            end != 'g')
+            continue;
+        std::tm when{};
+        when.tm_mday = day;
+        when.tm_mon = month - 1;
+        when.tm_year = year - 1900;
+        if (day >= 1 && day <= 31 && month >= 1 && month <= 12 && file_name(when, minimal) == name)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace log_line

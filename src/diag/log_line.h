@@ -33,4 +33,7 @@ std::string escaped_name(const std::string& name);
 // "Keyhaven_DD_MM_YYYY.log" or "Keyhaven_minimal_DD_MM_YYYY.log".
 std::string file_name(const std::tm& when, bool minimal);
 
+// Whether name is a day file's name as file_name gives it, for some date.
+bool is_file_name(const std::string& name);
+
 }  // namespace log_line

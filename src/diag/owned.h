@@ -124,3 +124,9 @@ using FileHandle = KernelHandle;
 // mutex: who owns it is said beside it (ProviderLock), not by the handle.
 using MutexHandle = Owned<HANDLE, release_and_close_mutex, zero_value<HANDLE>, real_handle>;
 using LocalMemory = Owned<HLOCAL, free_local>;
+inline void close_find(HANDLE search)
+{
+    FindClose(search);
+}
+// FindFirstFileA answers failure with INVALID_HANDLE_VALUE only.
+using FindHandle = Owned<HANDLE, close_find, invalid_handle_value>;

@@ -58,6 +58,15 @@ TEST(LogLine, DailyFileNamesCarryDayMonthYear)
     EXPECT_EQ("Keyhaven_01_01_2027.log", log_line::file_name(at(2027, 1, 1, 0, 0, 0), false));
 }
 
+TEST(LogLine, DayFileNamesAreKnownAgainAndNothingElse)
+{
+    for (const char* name : {"Keyhaven_25_11_2015.log", "Keyhaven_minimal_01_01_2027.log"})
+        EXPECT_TRUE(log_line::is_file_name(name)) << name;
+    for (const char* name : {"Keyhaven.ini", "Keyhaven_25_11_2015.log.bak", "Keyhaven_5_11_2015.log",
+                             "Keyhaven_32_11_2015.log", "Keyhaven_other_25_11_2015.log", "keyhaven_25_11_2015.log"})
+        EXPECT_FALSE(log_line::is_file_name(name)) << name;
+}
+
 TEST(LogLine, ControlCharactersOfANameAreEscapedButTabAndCodePageLetters)
 {
     EXPECT_EQ("a\\x0A14:03:07 > [  INFO   ]: b\\x0D\\x00\\x1F\\x7F\tc\\d",

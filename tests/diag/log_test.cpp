@@ -2,6 +2,7 @@
 #include "diag/append_file.h"
 #include "diag/file_security.h"
 #include "diag/log.h"
+#include "diag/package_folder.h"
 #include "support/agent_log.h"
 
 #include <gtest/gtest.h>
@@ -138,6 +139,107 @@ TEST(LogFileRule, AnExistingLogIsWrittenOnlyWhenNoOtherUserMayReadOrRepermission
         EXPECT_EQ(c.written, file_trust::log_file_keeps_lines_private(security, me)) << c.sddl;
         LocalFree(descriptor);
     }
+}
+
+file_trust::FileSecurity security_from(const std::string& sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    file_trust::FileSecurity security{};
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        EXPECT_TRUE(security_of_descriptor(descriptor, security)) << sddl;
+        LocalFree(descriptor);
+    } else {
+        ADD_FAILURE() << "not SDDL: " << sddl;
+    }
+    return security;
+}
+
+// The package's c:\nivra, and what is not: the agent then keeps to the
+// rules of a folder anyone may have prepared.
+TEST(PackageFolder, ReadsAsThePackagesOnlyWhenNobodyButSystemAndAdministratorsMayChangeIt)
+{
+    const std::string me = "S-1-5-21-1-2-3-1000";
+    const std::string admins = "G:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const std::string users = "(A;;0x1200a9;;;BU)(A;OIIO;0x1200a9;;;BU)";
+    const struct {
+        std::string sddl;
+        bool packages;
+    } cases[] = {
+        {"O:BA" + admins + users, true},
+        {"O:SY" + admins + users, true},
+        {"O:BA" + admins + users + "(A;;FA;;;OW)", true},                 // the owner is Administrators
+        {"O:BA" + admins + "(A;OICIIO;FA;;;CO)" + users, true},           // what users' files would give them
+        {"O:" + me + admins + users, false},                              // a user's folder
+        {"O:BA" + admins + "(A;;0x1200ab;;;BU)(A;OIIO;0x1200a9;;;BU)", false},  // an older package: users add files
+        {"O:BA" + admins + "(A;;0x1201a9;;;BU)", false},                  // users write its attributes
+        {"O:BA" + admins + "(A;;0x1200e9;;;BU)", false},                  // users delete what it holds
+        {"O:BA" + admins + "(A;;WD;;;AU)", false},                        // re-permission it
+        {"O:BA" + admins + "(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)", false},
+        {"O:BA", false},                                                  // no DACL: open to everyone
+        {"O:" + me + "D:(A;;FA;;;SY)(A;;FA;;;" + me + ")(A;;0x1200a9;;;WD)", false},  // Wine: mine, mode 755
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.packages, file_trust::folder_is_packages(security_from(c.sddl))) << c.sddl;
+    // The bench never reads as the package's: every folder is the running account's there.
+    EXPECT_FALSE(data_folder_is_packages());
+}
+
+// What the package keeps when it finds c:\nivra, and what it takes over.
+TEST(PackageFolder, IsKeptOnlyWhenOwnedByTheSystemOrTheInstallerAndNobodyElseMayChangeIt)
+{
+    const std::string installer = "S-1-5-21-1-2-3-1000";
+    const struct {
+        std::string sddl;
+        bool kept;
+    } cases[] = {
+        {"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)", true},
+        {"O:" + installer + "D:(A;;FA;;;SY)(A;;FA;;;" + installer + ")(A;;0x1200a9;;;WD)", true},  // Wine, 755
+        {"O:ANG:AND:(A;;FA;;;SY)(A;;FA;;;AN)(A;;0x1200a9;;;WD)", false},  // Wine: another Unix user's
+        {"O:" + installer + "D:(A;;FA;;;SY)(A;;FA;;;" + installer + ")(A;;0x1301ff;;;WD)", false},  // Wine, 777
+        {"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)", false},  // users add files
+        {"O:BAD:PAI(A;OICI;FA;;;SY)(A;;0x100;;;BU)", false},                  // or write its attributes
+        {"O:S-1-5-21-1-2-3-1001D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false},  // another user's
+        {"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:(A;;FA;;;SY)", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.kept, file_trust::folder_fit_for_package(security_from(c.sddl), installer)) << c.sddl;
+}
+
+// Under the package only SYSTEM (and an administrator) makes files: an
+// agent appends to no other day file, and a file of any other owner keeps
+// the plug-in from being registered; TrustedInstaller services Windows.
+TEST(PackageFolder, FilesThereAreTheSystemsOnly)
+{
+    const std::string trusted_installer = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    for (const std::string owner : {"S-1-5-18", "S-1-5-32-544"}) {
+        EXPECT_TRUE(file_trust::made_by_system(owner)) << owner;
+        EXPECT_TRUE(file_trust::made_by_system_or_servicing(owner)) << owner;
+    }
+    EXPECT_FALSE(file_trust::made_by_system(trusted_installer));
+    EXPECT_TRUE(file_trust::made_by_system_or_servicing(trusted_installer));
+    for (const std::string owner : {"S-1-5-21-1-2-3-1000", "S-1-3-4", "S-1-5-7", ""}) {
+        EXPECT_FALSE(file_trust::made_by_system(owner)) << owner;
+        EXPECT_FALSE(file_trust::made_by_system_or_servicing(owner)) << owner;
+    }
+}
+
+// The agent's own c:\nivra is a real folder there; a file in its place is not.
+TEST(PackageFolder, AHeldFolderIsJudgedOnItsHandle)
+{
+    data_directory();
+    FileHandle folder = open_folder_held(data_folder_path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
+    ASSERT_TRUE(folder.held());
+    std::string reason;
+    EXPECT_TRUE(is_real_folder_at(folder.get(), data_folder_path, reason)) << reason;
+    const char* file = "c:\\nivra\\not-a-folder.txt";
+    FileHandle plain(CreateFileA(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    plain.free_now();
+    FileHandle held = open_folder_held(file, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
+    ASSERT_TRUE(held.held());
+    EXPECT_FALSE(is_real_folder_at(held.get(), file, reason));
+    EXPECT_EQ("it is a file, not a folder", reason);
+    held.free_now();
+    DeleteFileA(file);
 }
 
 TEST(DataDirectory, IsTheNivraFolderWithATrailingBackslash)
