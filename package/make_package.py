@@ -36,7 +36,6 @@ signing path; such a package is named keyhaven-<version>-x64-test.msi.
 """
 import argparse
 import os
-import re
 import shutil
 import struct
 import subprocess
@@ -47,6 +46,12 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 UPGRADE_CODE = "6B1E4C36-3B0D-4E4B-9B55-3F1C2A7E9D11"
+# Security the package sets (MsiLockPermissionsEx; wixl cannot).
+# docs/administrators.md gives each entry's reason; Windows applies them,
+# Wine ignores them. In c:\nivra users list and read, and append to the
+# files that let them (the day's logs); they add, delete and change nothing.
+DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)(A;OIIO;0x1200a9;;;BU)"
+SETTINGS_SDDL = "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)"
 # Component attributes: 64-bit (256), never overwrite (128), permanent (16).
 PERMANENT_COMPONENTS = {"DataFolder": 256 + 16, "Settings": 256 + 128 + 16}
 # The actions: (name, type, source, target, sequence, condition). Type 1 is
@@ -59,28 +64,24 @@ PERMANENT_COMPONENTS = {"DataFolder": 256 + 16, "Settings": 256 + 128 + 16}
 # old product's removal during an upgrade): never on a repair, a re-run or
 # a change of properties, which are all maintenance of an installed product.
 ENDS_AGENTS = 'NOT Installed OR REMOVE~="ALL"'
+# PrepareDataFolder runs before CreateFolders, so that Windows Installer's
+# own steps by path meet only the folder it kept or made; it is given the
+# folder's security, StopAgents the folder of the programs it may end.
 ACTIONS = [
     ("SetNivraDir", 51, "NivraDir", "C:\\nivra\\", 790, ""),
     ("CheckInstall", 1, "KeyhavenSetup", "CheckInstall", 1001, 'NOT REMOVE~="ALL"'),
     ("SetInstallLocation", 51, "ARPINSTALLLOCATION", "[KeyhavenDir]", 1002, ""),
     ("SetStartAgents", 51, "StartAgents", "[KeyhavenDir]keyhaven.exe", 1003, ""),
+    ("SetStopAgents", 51, "StopAgents", "[KeyhavenDir]", 1004, ""),
+    ("SetPrepareDataFolder", 51, "PrepareDataFolder", DATA_FOLDER_SDDL, 1005, ""),
     ("StopAgents", 1 + 1024 + 2048, "KeyhavenSetup", "StopAgents", 1501, ENDS_AGENTS),
+    ("PrepareDataFolder", 1 + 1024 + 2048, "KeyhavenSetup", "PrepareDataFolder", 3650, 'NOT REMOVE~="ALL"'),
     ("WriteSettings", 1 + 1024 + 2048, "KeyhavenSetup", "WriteSettings", 6590, 'WriteSettings AND NOT REMOVE~="ALL"'),
     ("StartAgents", 1 + 512 + 1024 + 2048, "KeyhavenSetup", "StartAgents", 6591, 'NOT Installed AND NOT REMOVE~="ALL"'),
 ]
 # Also before costing when the install shows its own dialogs.
 UI_ACTIONS = ("SetNivraDir",)
 TEST_PASSWORD = "keyhaven-test"
-# Security the package sets (MsiLockPermissionsEx; wixl cannot).
-# docs/administrators.md gives each entry's reason; Windows applies them,
-# Wine ignores them.
-DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x1200a9;;;BU)"
-SETTINGS_SDDL = "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)"
-# A single-user workstation names the one account that may create files in
-# c:\nivra (NIVRA_WRITER_SID); every other user keeps the rest of Users'
-# rights on the folder, less adding files.
-WRITER_PROPERTY = "NIVRA_WRITER_SID"
-FILE_ADD_FILE = 0x2
 
 
 class PackageError(Exception):
@@ -150,17 +151,6 @@ def sign(source, target, identity, timestamp_url):
     run(*command, "-in", source, "-out", target)
 
 
-def writer_sddl(sddl):
-    """sddl with Users' add-file entry on the folder itself given to the
-    account NIVRA_WRITER_SID names, and Users keeping the rest of it."""
-    found = re.findall(r"\(A;;(0x[0-9a-fA-F]+);;;BU\)", sddl)
-    if len(found) != 1 or not int(found[0], 16) & FILE_ADD_FILE:
-        raise PackageError("the data folder's security has no single entry letting Users add files: %s" % sddl)
-    mask = int(found[0], 16)
-    return sddl.replace("(A;;%s;;;BU)" % found[0], "(A;;0x%x;;;BU)(A;;0x%x;;;[%s])" % (
-        mask & ~FILE_ADD_FILE, mask, WRITER_PROPERTY))
-
-
 def file_version(exe):
     """The file version in the fixed version record, as the File table writes it."""
     data = Path(exe).read_bytes()
@@ -207,8 +197,7 @@ def patch_tables(msi, work, exe, status_exe):
     write_table(msi, work, "MsiLockPermissionsEx", ["MsiLockPermissionsEx", "LockObject", "Table", "SDDLText",
                                                     "Condition"],
                 ["s72", "s72", "s32", "s0", "S255"], ["MsiLockPermissionsEx"],
-                [["DataFolderSecurity", "NivraDir", "CreateFolder", DATA_FOLDER_SDDL, "NOT " + WRITER_PROPERTY],
-                 ["DataFolderOneWriter", "NivraDir", "CreateFolder", writer_sddl(DATA_FOLDER_SDDL), WRITER_PROPERTY],
+                [["DataFolderSecurity", "NivraDir", "CreateFolder", DATA_FOLDER_SDDL, ""],
                  ["SettingsSecurity", "Keyhaven.ini", "File", SETTINGS_SDDL, ""]])
 
 

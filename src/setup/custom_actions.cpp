@@ -2,25 +2,33 @@
 // table): Windows Installer loads it only while it installs. Each action
 // writes what it did into the install log, every line starting "Keyhaven:".
 //
-//   CheckInstall   immediate, before anything changes: refuses bad property
-//                  values and a c:\nivra that is a junction or link, and
-//                  hands the settings to WriteSettings.
-//   StopAgents     deferred, as the installing account: ends every session's
-//                  keyhaven.exe (and keyhaven-status.exe) before the files
-//                  are replaced or removed.
-//   WriteSettings  deferred: puts the settings given as properties into
-//                  c:\nivra\Keyhaven.ini.
-//   StartAgents    commit, once the install has succeeded: starts
-//                  keyhaven.exe in every session with a logged-on user,
-//                  with that user's token.
+//   CheckInstall       immediate, before anything changes: refuses bad
+//                      property values and hands the settings to
+//                      WriteSettings.
+//   StopAgents         deferred, as the installing account: ends the
+//                      installed keyhaven.exe (and keyhaven-status.exe) in
+//                      every session before the files are replaced or
+//                      removed. (sessions.cpp)
+//   PrepareDataFolder  deferred, before folders and files: keeps c:\nivra
+//                      or takes it over. (data_folder.cpp)
+//   WriteSettings      deferred: puts the settings given as properties into
+//                      c:\nivra\Keyhaven.ini.
+//   StartAgents        commit, once the install has succeeded: starts
+//                      keyhaven.exe in every session with a logged-on user,
+//                      with that user's token. (sessions.cpp)
 
+#include "diag/data_directory.h"
+#include "diag/file_security.h"
 #include "diag/owned.h"
-#include "setup/settings_edit.h"
 #include "setup/custom_actions.h"
+#include "setup/data_folder.h"
+#include "setup/settings_edit.h"
 
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <restartmanager.h>
+#include <aclapi.h>
 
 #include <cstdio>
 #include <string>
@@ -28,9 +36,13 @@
 
 namespace {
 
-const char data_folder[] = "C:\\nivra";
-const char settings_path[] = "C:\\nivra\\Keyhaven.ini";
+const char settings_name[] = "Keyhaven.ini";
 const DWORD largest_settings_file = 1024 * 1024;
+// Another program (a backup, a scanner, an editor) may hold the settings
+// file for a moment; one that holds it longer fails the install with its
+// name rather than stall it.
+const DWORD settings_held_wait_ms = 10000;
+const DWORD settings_held_retry_ms = 100;
 
 void close_msi_handle(MSIHANDLE handle)
 {
@@ -52,21 +64,65 @@ std::string property(MSIHANDLE install, const char* name)
     return MsiGetPropertyA(install, name, large.data(), &size) == ERROR_SUCCESS ? large.data() : std::string();
 }
 
-// A refusal the administrator must see: in the log, and in a box when the
-// install shows one.
-void log_refusal(MSIHANDLE install, const std::string& text)
+std::string settings_path()
 {
-    MsiHandle record(MsiCreateRecord(0));
-    MsiRecordSetStringA(record.get(), 0, ("Keyhaven: " + text).c_str());
-    MsiProcessMessage(install, INSTALLMESSAGE(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), record.get());
+    return std::string(data_folder_path) + "\\" + settings_name;
 }
 
-bool read_whole_file(const char* path, std::string& text, DWORD& error)
+bool held_by_another(DWORD error)
 {
-    FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_OPLOCK_NOT_GRANTED;
+}
+
+// The programs Restart Manager names as holding path, or what is known.
+std::string holders_of(const std::string& path)
+{
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    if (RmStartSession(&session, 0, key) != ERROR_SUCCESS)
+        return "a program Windows does not name";
+    std::wstring wide(path.begin(), path.end());  // c:\nivra\Keyhaven.ini: ASCII
+    LPCWSTR files[] = {wide.c_str()};
+    RM_PROCESS_INFO found[8];
+    UINT needed = 0, count = sizeof found / sizeof found[0];
+    DWORD reasons = 0;
+    std::string names;
+    if (RmRegisterResources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+        RmGetList(session, &needed, &count, found, &reasons) == ERROR_SUCCESS) {
+        for (UINT i = 0; i < count; ++i) {
+            char name[CCH_RM_MAX_APP_NAME + 1] = {};
+            WideCharToMultiByte(CP_ACP, 0, found[i].strAppName, -1, name, sizeof name, nullptr, nullptr);
+            names += (names.empty() ? "" : ", ") + std::string(name) + " (process " +
+                     std::to_string(found[i].Process.dwProcessId) + ")";
+        }
+    }
+    RmEndSession(session);
+    return names.empty() ? "a program Windows does not name" : names;
+}
+
+// Opened as itself (a link is opened, not followed, and then refused by the
+// trust rule), shared for reading only, so that nobody changes it under the
+// read; retried while another program holds it, for a bounded time.
+FileHandle open_settings(DWORD& error)
+{
+    for (DWORD waited = 0;; waited += settings_held_retry_ms) {
+        FileHandle file(CreateFileA(settings_path().c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file.held())
+            return file;
+        error = GetLastError();
+        if (!held_by_another(error) || waited >= settings_held_wait_ms)
+            return FileHandle();
+        Sleep(settings_held_retry_ms);
+    }
+}
+
+// The text of the open file, at most largest_settings_file bytes; error is
+// the failed call's own code.
+bool read_whole_file(HANDLE file, std::string& text, DWORD& error)
+{
     LARGE_INTEGER size;
-    if (!file.held() || !GetFileSizeEx(file.get(), &size)) {
+    if (!GetFileSizeEx(file, &size)) {
         error = GetLastError();
         return false;
     }
@@ -75,43 +131,72 @@ bool read_whole_file(const char* path, std::string& text, DWORD& error)
         return false;
     }
     text.assign(static_cast<std::size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!text.empty() && (!ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr) ||
-                          read != text.size())) {
-        error = read != text.size() ? ERROR_READ_FAULT : GetLastError();
+    std::size_t have = 0;
+    while (have < text.size()) {
+        DWORD read = 0;
+        if (!ReadFile(file, &text[have], static_cast<DWORD>(text.size() - have), &read, nullptr)) {
+            error = GetLastError();
+            return false;
+        }
+        if (read == 0)
+            break;  // shorter than its size said: what is there is the text
+        have += read;
+    }
+    text.resize(have);
+    return true;
+}
+
+// The settings file's own access list, protected, for the file that takes
+// its place: the new file has its final security from its first byte.
+bool security_of_settings(HANDLE file, LocalMemory& descriptor, DWORD& error)
+{
+    PACL dacl = nullptr;
+    error = GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            descriptor.put());
+    if (error != ERROR_SUCCESS)
+        return false;
+    if (!SetSecurityDescriptorControl(descriptor.get(), SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+        error = GetLastError();
         return false;
     }
     return true;
 }
 
-// The new text goes into a file of a name nobody can have placed (created
-// new, never opened over an existing one or a link) and then takes the
-// settings file's place: ReplaceFileA keeps the replaced file's security,
-// and a running agent, which re-reads the file every second, sees the old
-// text or the new, never half of one.
-bool replace_settings_file(const std::string& text, DWORD& error)
+// The new text goes into a file of a name nobody can foresee, made new with
+// the settings file's security, and then takes the settings file's place in
+// one rename: a running agent, which re-reads the file every second, sees
+// the old text or the new, never half of one.
+bool replace_settings_file(const std::string& text, PSECURITY_DESCRIPTOR security, DWORD& error)
 {
-    char temporary[MAX_PATH];
-    std::snprintf(temporary, sizeof temporary, "%s\\Keyhaven.ini.%lu-%lu.new", data_folder,
-                  GetCurrentProcessId(), GetTickCount());
+    std::string suffix;
+    if (!random_suffix(suffix)) {
+        error = GetLastError();
+        return false;
+    }
+    const std::string temporary = settings_path() + "." + suffix + ".new";
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security, FALSE};
     {
-        FileHandle file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
+        FileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.held()) {
             error = GetLastError();
             return false;
         }
-        if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size() || !FlushFileBuffers(file.get())) {
-            error = written != text.size() ? ERROR_WRITE_FAULT : GetLastError();
+        DWORD written = 0;
+        bool done = true;
+        for (std::size_t at = 0; done && at < text.size(); at += written)
+            done = WriteFile(file.get(), text.data() + at, static_cast<DWORD>(text.size() - at), &written, nullptr) &&
+                   written > 0;
+        if (!done || !FlushFileBuffers(file.get())) {
+            error = GetLastError();
             file.free_now();
-            DeleteFileA(temporary);
+            DeleteFileA(temporary.c_str());
             return false;
         }
     }
-    if (!ReplaceFileA(settings_path, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    if (!MoveFileExA(temporary.c_str(), settings_path().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = GetLastError();
-        DeleteFileA(temporary);
+        DeleteFileA(temporary.c_str());
         return false;
     }
     return true;
@@ -126,9 +211,31 @@ void log_line(MSIHANDLE install, const std::string& text)
     MsiProcessMessage(install, INSTALLMESSAGE_INFO, record.get());
 }
 
+void log_refusal(MSIHANDLE install, const std::string& text)
+{
+    MsiHandle record(MsiCreateRecord(0));
+    MsiRecordSetStringA(record.get(), 0, ("Keyhaven: " + text).c_str());
+    MsiProcessMessage(install, INSTALLMESSAGE(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), record.get());
+}
+
 std::string custom_action_data(MSIHANDLE install)
 {
     return property(install, "CustomActionData");
+}
+
+std::wstring custom_action_data_wide(MSIHANDLE install)
+{
+    wchar_t small[MAX_PATH];
+    DWORD size = MAX_PATH;
+    UINT result = MsiGetPropertyW(install, L"CustomActionData", small, &size);
+    if (result == ERROR_SUCCESS)
+        return small;
+    if (result != ERROR_MORE_DATA)
+        return std::wstring();
+    std::vector<wchar_t> large(size + 1);
+    size = static_cast<DWORD>(large.size());
+    return MsiGetPropertyW(install, L"CustomActionData", large.data(), &size) == ERROR_SUCCESS ? large.data()
+                                                                                               : std::wstring();
 }
 
 extern "C" UINT __stdcall CheckInstall(MSIHANDLE install)
@@ -145,20 +252,18 @@ extern "C" UINT __stdcall CheckInstall(MSIHANDLE install)
         }
         values.push_back({setting.key, value});
     }
+    // Retired: the package's folder needs no writer any more, and a folder
+    // one user may add files to is one the plug-in rule refuses.
     std::string writer = property(install, "NIVRA_WRITER_SID");
-    if (!writer.empty() && !sid_text_valid(writer)) {
-        log_refusal(install, "NIVRA_WRITER_SID=" + writer + " is not a SID (S-1-5-21-...). " +
-                                 "Nothing was installed or changed.");
-        return ERROR_INSTALL_FAILURE;
-    }
-    DWORD attributes = GetFileAttributesA(data_folder);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        log_refusal(install, std::string(data_folder) + " is a junction or symbolic link, so its files could " +
-                                 "be anywhere: remove it, then install again. Nothing was installed or changed.");
+    if (!writer.empty()) {
+        log_refusal(install, "NIVRA_WRITER_SID is no longer used: no user creates files in " +
+                                 std::string(data_folder_path) + " any more, and the plug-in is registered " +
+                                 "without it. Install again without NIVRA_WRITER_SID. Nothing was installed or " +
+                                 "changed.");
         return ERROR_INSTALL_FAILURE;
     }
     if (!values.empty()) {
-        log_line(install, "settings to write into " + std::string(settings_path) + ": " +
+        log_line(install, "settings to write into " + settings_path() + ": " +
                               encode_setting_values(values));
         MsiSetPropertyA(install, "WriteSettings", encode_setting_values(values).c_str());
     }
@@ -172,23 +277,49 @@ extern "C" UINT __stdcall WriteSettings(MSIHANDLE install)
         log_line(install, "no settings to write (\"" + custom_action_data(install) + "\")");
         return ERROR_INSTALL_FAILURE;
     }
-    std::string text;
-    DWORD error = 0;
-    if (!read_whole_file(settings_path, text, error)) {
-        log_line(install, std::string(settings_path) + " cannot be read (error " + std::to_string(error) +
-                              "), settings not written");
+    // Held until the new file is in place: nobody renames or replaces the
+    // folder meanwhile.
+    FileHandle folder;
+    std::string reason;
+    if (!hold_verified_folder(folder, reason)) {
+        log_refusal(install, std::string(data_folder_path) + " " + reason + ": settings not written. Install " +
+                                 "again: the package then makes a new one.");
         return ERROR_INSTALL_FAILURE;
     }
+    DWORD error = 0;
+    FileHandle settings = open_settings(error);
+    if (!settings.held()) {
+        log_refusal(install, settings_path() + (held_by_another(error)
+                                                    ? " is held open by another program (" + holders_of(settings_path()) +
+                                                          ", error " + std::to_string(error) + ") for " +
+                                                          std::to_string(settings_held_wait_ms / 1000) +
+                                                          " s: close it, then install again"
+                                                    : " cannot be opened (error " + std::to_string(error) + ")") +
+                                 ". Settings not written.");
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (!open_file_trusted(settings.get(), file_trust::changing_rights_with_append, reason)) {
+        log_refusal(install, settings_path() + " is not used: " + reason + ". Settings not written.");
+        return ERROR_INSTALL_FAILURE;
+    }
+    std::string text;
+    LocalMemory security;
+    if (!read_whole_file(settings.get(), text, error) || !security_of_settings(settings.get(), security, error)) {
+        log_refusal(install, settings_path() + " cannot be read (error " + std::to_string(error) +
+                                 "). Settings not written.");
+        return ERROR_INSTALL_FAILURE;
+    }
+    settings.free_now();
     std::string edited = edit_settings_text(text, values);
     if (edited == text) {
-        log_line(install, std::string(settings_path) + " already holds these settings");
+        log_line(install, settings_path() + " already holds these settings");
         return ERROR_SUCCESS;
     }
-    if (!replace_settings_file(edited, error)) {
-        log_line(install, std::string(settings_path) + " cannot be replaced (error " + std::to_string(error) +
-                              "), settings not written");
+    if (!replace_settings_file(edited, security.get(), error)) {
+        log_refusal(install, settings_path() + " cannot be replaced (error " + std::to_string(error) +
+                                 "). Settings not written.");
         return ERROR_INSTALL_FAILURE;
     }
-    log_line(install, "settings written into " + std::string(settings_path) + ": " + encode_setting_values(values));
+    log_line(install, "settings written into " + settings_path() + ": " + encode_setting_values(values));
     return ERROR_SUCCESS;
 }

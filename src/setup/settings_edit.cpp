@@ -91,23 +91,6 @@ bool setting_value_valid(const std::string& value)
     return take_number(value, at, 9) && at == value.size();
 }
 
-bool sid_text_valid(const std::string& text)
-{
-    if (text.compare(0, 4, "S-1-") != 0)
-        return false;
-    std::size_t at = 4;
-    for (int numbers = 1; numbers <= 15; ++numbers) {
-        if (!take_number(text, at, 10))
-            return false;
-        if (at == text.size())
-            return true;
-        if (text[at] != '-')
-            return false;
-        ++at;
-    }
-    return false;
-}
-
 std::string edit_settings_text(const std::string& text, const std::vector<SettingValue>& values)
 {
     std::vector<Line> lines = split_lines(text);

@@ -21,9 +21,6 @@ extern const SettingProperty setting_properties[4];
 // An integer the agent's reader takes: an optional sign and 1 to 9 digits.
 bool setting_value_valid(const std::string& value);
 
-// A SID in its string form, "S-1-" and then 1 to 15 decimal numbers.
-bool sid_text_valid(const std::string& text);
-
 // The settings file text with every named key set: the key's line in the
 // [properties] section (or its "properties.key" line before any section)
 // gets the new value and keeps its line ending; a later line of the same

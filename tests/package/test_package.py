@@ -19,8 +19,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "scenarios"))
 import harness  # noqa: E402
 from harness import REPO, wait_until
 
-from benchlib import agent, certs, provider, store, tokens
-from benchlib.workstation import Workstation
+from benchlib import access, agent, certs, provider, store, tokens
+from benchlib.workstation import WINE64, Workstation, alive, read_if_any, spawn_detached, workstation_pids
 
 sys.path.insert(0, str(REPO / "package"))
 import make_package  # noqa: E402
@@ -269,6 +269,64 @@ class Package(unittest.TestCase):
         self.assertEqual(settings.replace(b"mark_default = 0", b"mark_default = 1"),
                          (self.ws.nivra / "Keyhaven.ini").read_bytes())
         self.assertEqual([running], agent.running_pids(self.ws))
+
+    def fresh_nivra(self):
+        """An empty c:\\nivra as the bench's own account makes one."""
+        shutil.rmtree(self.ws.nivra, ignore_errors=True)
+        self.ws.nivra.mkdir()
+        return self.ws.nivra
+
+    def test_a_folder_of_another_user_is_moved_aside_and_only_trusted_settings_and_recent_lines_come_over(self):
+        nivra = self.fresh_nivra()
+        (nivra / "Keyhaven.ini").write_bytes(b"[properties]\r\nclean_storage = 0\r\n")
+        (nivra / "version.dll").write_bytes(b"MZ planted beside the plug-in")
+        access.set_access(nivra / "version.dll", "other-user")
+        today = agent.log_path(self.ws)
+        today.write_bytes(b"09:00:00 > [  INFO   ]: a line from before the package\r\n")
+        access.set_access(nivra, "open-to-all")
+        access.set_access(nivra, "other-user")
+
+        self.assertEqual(0, self.msiexec(self.command("/qn", "keyhaven-install.log")))
+        [aside] = [p for p in self.ws.drive_c.iterdir() if p.name.startswith("nivra.moved-aside-")]
+        self.assertEqual(access.OTHER_USER, aside.stat().st_uid)
+        self.assertEqual(os.getuid(), nivra.stat().st_uid)
+        self.assertFalse((nivra / "version.dll").exists())
+        self.assertIn("Keyhaven: left in C:\\nivra.moved-aside-", self.msi_log("keyhaven-install.log"))
+        self.logon()
+        read = "initial settings read: [mark_default=0, ignore_cards=0, clean_storage=0, init_plugin=0]"
+        self.assertTrue(wait_until(lambda: read in self.log_text(), 30), self.log_text())
+        self.assertIn("a line from before the package", self.log_text())
+
+    def test_a_link_in_the_place_of_the_folder_is_not_written_through(self):
+        shutil.rmtree(self.ws.nivra, ignore_errors=True)
+        target = self.ws.drive_c / "elsewhere"
+        target.mkdir()
+        (target / "Keyhaven.ini").write_bytes(b"[properties]\r\n")
+        self.ws.nivra.symlink_to(target, target_is_directory=True)
+
+        install = self.command("CLEAN_STORAGE=0", "IGNORE_CARDS=1")
+        self.assertEqual(0, self.msiexec(install))
+        self.assertEqual(["Keyhaven.ini"], [p.name for p in target.iterdir()])
+        self.assertEqual(b"[properties]\r\n", (target / "Keyhaven.ini").read_bytes())
+        self.assertFalse(self.ws.nivra.is_symlink())
+        self.assertIn(b"clean_storage = 0", (self.ws.nivra / "Keyhaven.ini").read_bytes())
+
+    def test_another_program_named_keyhaven_keeps_running_through_install_repair_and_removal(self):
+        tools = self.ws.drive_c / "Tools"
+        tools.mkdir()
+        shutil.copy2(self.ws.bench_dir / "bin" / "bench_mutex.exe", tools / "keyhaven.exe")
+        self.ws.ensure_server()
+        ready = tools / "ready.out"
+        other = spawn_detached([WINE64, tools / "keyhaven.exe", "hold", "not-the-agent"], self.ws.env(), output=ready)
+        self.assertTrue(wait_until(lambda: read_if_any(ready).strip() == b"ready", 30))
+
+        self.assertEqual(0, self.msiexec(self.command("/qn", "keyhaven-install.log")))
+        self.assertIn(" runs from another folder, not ended", self.msi_log("keyhaven-install.log"))
+        self.assertEqual(0, self.msiexec(self.command("REINSTALL=ALL", "MARK_DEFAULT=1")))
+        self.assertEqual(0, self.msiexec(self.command("/x")))
+        self.assertFalse((self.ws.agent_dir / "keyhaven.exe").exists())
+        self.assertTrue(alive(other))
+        self.assertEqual([other], workstation_pids(self.ws, "keyhaven.exe", "not-the-agent"))
 
 
 class PackageData(unittest.TestCase):

@@ -1,0 +1,12 @@
+#pragma once
+// The log's day files as the package's actions meet them. Apart from the
+// actions' own header, whose log_line is the install log's.
+
+#include <string>
+#include <vector>
+
+// Today's and yesterday's day files by local time, full and minimal.
+std::vector<std::string> recent_day_files();
+
+// Whether name is a day file's name, for any date.
+bool is_day_file(const std::string& name);
