@@ -345,12 +345,30 @@ class PackageData(unittest.TestCase):
         exported = subprocess.run(["msiinfo", "export", str(next(PACKAGES.glob(TEST_SIGNED))),
                                    "MsiLockPermissionsEx"], stdout=subprocess.PIPE, check=True).stdout.decode()
         rows = {f[0]: (f[2], f[3], f[4]) for f in (line.split("\t") for line in exported.splitlines()[3:] if line)}
-        shown = dict(re.findall(r"^ +(c:\\nivra(?:\\Keyhaven\.ini| \(NIVRA_WRITER_SID\))?) +(O:\S+)$",
+        shown = dict(re.findall(r"^ +(c:\\nivra(?:\\Keyhaven\.ini)?) +(O:\S+)$",
                                 (REPO / "docs" / "administrators.md").read_text(), re.M))
-        self.assertEqual({"DataFolderSecurity": ("CreateFolder", shown["c:\\nivra"], "NOT NIVRA_WRITER_SID"),
-                          "DataFolderOneWriter": ("CreateFolder", shown["c:\\nivra (NIVRA_WRITER_SID)"],
-                                                  "NIVRA_WRITER_SID"),
+        self.assertEqual({"DataFolderSecurity": ("CreateFolder", shown["c:\\nivra"], ""),
                           "SettingsSecurity": ("File", shown["c:\\nivra\\Keyhaven.ini"], "")}, rows)
+
+    def test_on_the_data_folder_nobody_but_system_and_administrators_may_add_delete_or_change(self):
+        exported = subprocess.run(["msiinfo", "export", str(next(PACKAGES.glob(TEST_SIGNED))),
+                                   "MsiLockPermissionsEx"], stdout=subprocess.PIPE, check=True).stdout.decode()
+        [sddl] = [f[3] for f in (line.split("\t") for line in exported.splitlines()[3:]) if f[0] == "DataFolderSecurity"]
+        # Add file, add subfolder, delete child, write attributes, delete,
+        # change permissions, take ownership; the generic and short forms that hold them.
+        forbidden = 0x2 | 0x4 | 0x40 | 0x100 | 0x10000 | 0x40000 | 0x80000
+        named = {"FA": 0x1F01FF, "FW": 0x120116, "FR": 0x120089, "FX": 0x1200A0, "GA": forbidden, "GW": forbidden,
+                 "GR": 0, "GX": 0, "WD": 0x40000, "WO": 0x80000, "SD": 0x10000, "DC": 0x40, "CC": 0x2, "LC": 0x4,
+                 "WP": 0x100, "RC": 0, "RP": 0, "LO": 0, "SW": 0, "DT": 0, "CR": 0}
+        self.assertTrue(sddl.startswith("O:BA"), sddl)
+        entries = re.findall(r"\((A|D);([A-Z]*);([^;]*);;;([^)]*)\)", sddl)
+        self.assertTrue(entries, sddl)
+        for kind, flags, rights, who in entries:
+            if kind == "D" or "IO" in flags or who in ("SY", "BA"):
+                continue
+            mask = int(rights, 16) if rights.startswith("0x") else sum(named[rights[i:i + 2]]
+                                                                       for i in range(0, len(rights), 2))
+            self.assertEqual(0, mask & forbidden, (who, rights))
 
     def test_inventory_entries_file_version_and_the_actions_conditions(self):
         package = next(PACKAGES.glob(TEST_SIGNED))
