@@ -28,6 +28,7 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <restartmanager.h>
+#include <winternl.h>
 #include <aclapi.h>
 
 #include <cstdio>
@@ -100,19 +101,46 @@ std::string holders_of(const std::string& path)
     return names.empty() ? "a program Windows does not name" : names;
 }
 
-// Opened as itself (a link is opened, not followed, and then refused by the
-// trust rule), shared for reading only, so that nobody changes it under the
-// read; retried while another program holds it, for a bounded time.
+// The native open, so that an opportunistic lock another program holds on
+// the file (a batch lock it never lets go of) is answered at once instead
+// of waited for: such an open counts as held, and nothing is read through
+// it. Opened as itself (a link is opened, not followed, and then refused by
+// the trust rule), shared for reading only.
+FileHandle open_settings_once(DWORD& error)
+{
+    const NTSTATUS oplock_break_in_progress = 0x00000108;
+    const std::string path = "\\??\\" + settings_path();
+    const std::wstring wide(path.begin(), path.end());  // c:\nivra\Keyhaven.ini: ASCII
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, wide.c_str());
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE opened = nullptr;
+    const NTSTATUS status = NtCreateFile(&opened, GENERIC_READ | READ_CONTROL | SYNCHRONIZE, &attributes, &io, nullptr,
+                                         FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
+                                         FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
+                                             FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED,
+                                         nullptr, 0);
+    FileHandle file(status >= 0 ? opened : nullptr);
+    if (status == oplock_break_in_progress) {
+        error = ERROR_OPLOCK_NOT_GRANTED;
+        return FileHandle();
+    }
+    if (status < 0) {
+        error = RtlNtStatusToDosError(status);
+        return FileHandle();
+    }
+    return file;
+}
+
+// Retried while another program holds the file, for a bounded time.
 FileHandle open_settings(DWORD& error)
 {
     for (DWORD waited = 0;; waited += settings_held_retry_ms) {
-        FileHandle file(CreateFileA(settings_path().c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (file.held())
+        FileHandle file = open_settings_once(error);
+        if (file.held() || !held_by_another(error) || waited >= settings_held_wait_ms)
             return file;
-        error = GetLastError();
-        if (!held_by_another(error) || waited >= settings_held_wait_ms)
-            return FileHandle();
         Sleep(settings_held_retry_ms);
     }
 }
