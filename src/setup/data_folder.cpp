@@ -201,7 +201,7 @@ void carry_over(MSIHANDLE install, const std::string& aside)
             left.push_back(name);
     }
     log_line(install, "carried over into the new " + std::string(data_folder_path) + ": " + listed(carried));
-    log_line(install, "left in " + aside + ": " + listed(left) + (left.empty() ? "" : " (day files as copies)"));
+    log_line(install, "left in " + aside + ": " + listed(left));
 }
 
 // The day files of a folder the package keeps take the log's security and

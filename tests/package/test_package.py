@@ -19,7 +19,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "scenarios"))
 import harness  # noqa: E402
 from harness import REPO, wait_until
 
-from benchlib import access, agent, certs, provider, store, tokens
+from benchlib import access, agent, certs, files, provider, store, tokens
 from benchlib.workstation import WINE64, Workstation, alive, read_if_any, spawn_detached, workstation_pids
 
 sys.path.insert(0, str(REPO / "package"))
@@ -270,6 +270,22 @@ class Package(unittest.TestCase):
                          (self.ws.nivra / "Keyhaven.ini").read_bytes())
         self.assertEqual([running], agent.running_pids(self.ws))
 
+        # Another program holds the file: the install fails in bounded time and says so.
+        written = (self.ws.nivra / "Keyhaven.ini").read_bytes()
+        files.hold(self.ws, "C:\\nivra\\Keyhaven.ini")
+        try:
+            self.assertNotEqual(0, self.msiexec(self.command("REINSTALL=ALL").replace("MARK_DEFAULT=1",
+                                                                                     "MARK_DEFAULT=0")))
+        finally:
+            files.release(self.ws, "C:\\nivra\\Keyhaven.ini")
+        self.assertIn("Keyhaven.ini is held open by another program", self.msi_log("keyhaven-repair.log"))
+        self.assertEqual(written, (self.ws.nivra / "Keyhaven.ini").read_bytes())
+
+        # The retired property is refused before anything changes.
+        self.assertNotEqual(0, self.msiexec(self.command("/qn", "keyhaven-install.log") +
+                                            " NIVRA_WRITER_SID=S-1-5-21-1-2-3-1001"))
+        self.assertIn("Keyhaven: NIVRA_WRITER_SID is no longer used", self.msi_log("keyhaven-install.log"))
+
     def fresh_nivra(self):
         """An empty c:\\nivra as the bench's own account makes one."""
         shutil.rmtree(self.ws.nivra, ignore_errors=True)
@@ -291,7 +307,8 @@ class Package(unittest.TestCase):
         self.assertEqual(access.OTHER_USER, aside.stat().st_uid)
         self.assertEqual(os.getuid(), nivra.stat().st_uid)
         self.assertFalse((nivra / "version.dll").exists())
-        self.assertIn("Keyhaven: left in C:\\nivra.moved-aside-", self.msi_log("keyhaven-install.log"))
+        self.assertRegex(self.msi_log("keyhaven-install.log"),
+                         r"Keyhaven: left in c:\\nivra\.moved-aside-[0-9a-f]{16}: version\.dll\r?\n")
         self.logon()
         read = "initial settings read: [mark_default=0, ignore_cards=0, clean_storage=0, init_plugin=0]"
         self.assertTrue(wait_until(lambda: read in self.log_text(), 30), self.log_text())
@@ -323,7 +340,7 @@ class Package(unittest.TestCase):
         self.assertEqual(0, self.msiexec(self.command("/qn", "keyhaven-install.log")))
         self.assertIn(" runs from another folder, not ended", self.msi_log("keyhaven-install.log"))
         self.assertEqual(0, self.msiexec(self.command("REINSTALL=ALL", "MARK_DEFAULT=1")))
-        self.assertEqual(0, self.msiexec(self.command("/x")))
+        self.assertEqual(0, self.msiexec("msiexec /x %s /qn" % release_name(self.current)))
         self.assertFalse((self.ws.agent_dir / "keyhaven.exe").exists())
         self.assertTrue(alive(other))
         self.assertEqual([other], workstation_pids(self.ws, "keyhaven.exe", "not-the-agent"))
