@@ -30,13 +30,13 @@ bool launch_registration_tool(const std::string& parameters)
 // administrator; one of any other owner was left from before the package
 // (or planted past it), and regsvr32 could load it with the plug-in. The
 // count is bounded: the package's folder holds a few files a day.
-bool package_folder_holds_only_system_files(std::string& stranger)
+bool package_folder_holds_only_system_files(std::string& reason)
 {
     WIN32_FIND_DATAA found;
     const std::string pattern = std::string(plugin_folder_path) + "\\*";
     FindHandle search(FindFirstFileA(pattern.c_str(), &found));
     if (!search.held()) {
-        stranger = with_error("its list cannot be read", GetLastError());
+        reason = with_error("its folder's list cannot be read", GetLastError());
         return false;
     }
     const int most_files = 100000;
@@ -46,7 +46,7 @@ bool package_folder_holds_only_system_files(std::string& stranger)
         if (name == "." || name == "..")
             continue;
         if (++seen > most_files) {
-            stranger = "more than " + std::to_string(most_files) + " files";
+            reason = "its folder holds more than " + std::to_string(most_files) + " files";
             return false;
         }
         file_trust::FileSecurity security;
@@ -56,11 +56,12 @@ bool package_folder_holds_only_system_files(std::string& stranger)
                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         const DWORD error = file.held() ? read_handle_security(file.get(), security) : GetLastError();
         if (error != ERROR_SUCCESS) {
-            stranger = with_error((name + ", whose owner cannot be read").c_str(), error);
+            reason = with_error(("the owner of " + name + " in its folder cannot be read").c_str(), error);
             return false;
         }
         if (!file_trust::made_by_system_or_servicing(security.owner)) {
-            stranger = name + ", owned by " + security.owner;
+            reason = "its folder " + std::string(plugin_folder) + " holds " + name + ", owned by " + security.owner +
+                     ", not made by SYSTEM, Administrators or TrustedInstaller";
             return false;
         }
     } while (FindNextFileA(search.get(), &found));
@@ -78,7 +79,6 @@ bool folder_may_hold_plugin(const std::string& dll_path)
     const std::string me = current_user_sid();
     const std::string folder = plugin_folder;
     std::string reason;
-    std::string stranger;
     if (!held.held()) {
         reason = with_error(("its folder " + folder + " cannot be opened").c_str(), GetLastError());
     } else if (!read_real_folder_security(held.get(), plugin_folder_path, security, reason)) {
@@ -88,10 +88,7 @@ bool folder_may_hold_plugin(const std::string& dll_path)
                  ", not by SYSTEM, Administrators, TrustedInstaller or this user";
     } else if (!file_trust::only_trusted_can_change(security, me, file_trust::folder_changing_rights)) {
         reason = "its folder " + folder + " lets other users of this computer add files or change it";
-    } else if (file_trust::folder_is_packages(security) && !package_folder_holds_only_system_files(stranger)) {
-        reason = "its folder " + folder + " holds " + stranger +
-                 ", not made by SYSTEM, Administrators or TrustedInstaller";
-    } else {
+    } else if (!file_trust::folder_is_packages(security) || package_folder_holds_only_system_files(reason)) {
         return true;
     }
     log_write(WARNING, "plugin dll %s: %s, not registered", dll_path.c_str(), reason.c_str());
