@@ -251,21 +251,6 @@ std::string custom_action_data(MSIHANDLE install)
     return property(install, "CustomActionData");
 }
 
-std::wstring custom_action_data_wide(MSIHANDLE install)
-{
-    wchar_t small[MAX_PATH];
-    DWORD size = MAX_PATH;
-    UINT result = MsiGetPropertyW(install, L"CustomActionData", small, &size);
-    if (result == ERROR_SUCCESS)
-        return small;
-    if (result != ERROR_MORE_DATA)
-        return std::wstring();
-    std::vector<wchar_t> large(size + 1);
-    size = static_cast<DWORD>(large.size());
-    return MsiGetPropertyW(install, L"CustomActionData", large.data(), &size) == ERROR_SUCCESS ? large.data()
-                                                                                               : std::wstring();
-}
-
 extern "C" UINT __stdcall CheckInstall(MSIHANDLE install)
 {
     std::vector<SettingValue> values;

@@ -15,4 +15,3 @@ void log_refusal(MSIHANDLE install, const std::string& text);
 
 // What a deferred or commit action was given when the script was written.
 std::string custom_action_data(MSIHANDLE install);
-std::wstring custom_action_data_wide(MSIHANDLE install);

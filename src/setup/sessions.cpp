@@ -172,8 +172,13 @@ bool user_sessions(MSIHANDLE install, std::vector<DWORD>& sessions)
 
 extern "C" UINT __stdcall StopAgents(MSIHANDLE install)
 {
-    // The installed programs' folder, with its trailing backslash.
-    std::wstring folder = custom_action_data_wide(install);
+    // The installed programs' folder, with its trailing backslash, in the
+    // characters the process's image path is read in.
+    const std::string given = custom_action_data(install);
+    std::wstring folder(given.size(), L'\0');
+    folder.resize(given.empty() ? 0
+                                : MultiByteToWideChar(CP_ACP, 0, given.data(), static_cast<int>(given.size()),
+                                                      &folder[0], static_cast<int>(folder.size())));
     if (!folder.empty() && folder.back() != L'\\')
         folder += L'\\';
     FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
