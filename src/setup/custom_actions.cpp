@@ -17,6 +17,7 @@
 #include "diag/owned.h"
 #include "setup/settings_edit.h"
 #include "setup/custom_actions.h"
+#include "setup/retention_action.h"
 
 #include <windows.h>
 #include <msi.h>
@@ -149,6 +150,12 @@ extern "C" UINT __stdcall CheckInstall(MSIHANDLE install)
     if (!writer.empty() && !sid_text_valid(writer)) {
         log_refusal(install, "NIVRA_WRITER_SID=" + writer + " is not a SID (S-1-5-21-...). " +
                                  "Nothing was installed or changed.");
+        return ERROR_INSTALL_FAILURE;
+    }
+    // LOG_RETENTION_DAYS, stored for the keeper service.
+    std::string retention_refusal;
+    if (!settle_retention_days(install, retention_refusal)) {
+        log_refusal(install, retention_refusal);
         return ERROR_INSTALL_FAILURE;
     }
     DWORD attributes = GetFileAttributesA(data_folder);
