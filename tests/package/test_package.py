@@ -218,6 +218,11 @@ class Package(unittest.TestCase):
                                    not any((self.ws.nivra / n).exists() for n in old), 30),
                         sorted(p.name for p in self.ws.nivra.iterdir()))
         self.assertEqual([0, 0], [p.stat().st_size for p in tomorrow])
+        # A change in the time zone's key wakes it: a day file removed meanwhile is made again.
+        tomorrow[1].unlink()
+        zone = r"HKLM\SYSTEM\CurrentControlSet\Control\TimeZoneInformation"
+        self.ws.reg("add", zone, "/v", "KeyhavenTestChange", "/t", "REG_DWORD", "/d", "1", "/f")
+        self.assertTrue(wait_until(tomorrow[1].is_file, 30), "no pass after the time zone's key changed")
         self.assertTrue(all((self.ws.nivra / n).is_file() for n in kept))
         self.assertIn("Keyhaven", self.msi_log("keyhaven-install.log"))
         installed = self.ws.agent_dir / "keyhaven.exe"
