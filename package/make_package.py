@@ -3,10 +3,9 @@
 
     package/make_package.py --exe build/mingw/bin/keyhaven.exe --out DIR [--release]
 
-Into DIR it writes keyhaven.exe and keyhaven-status.exe (without debug
-information, signed), their symbols (keyhaven.exe.debug and
-keyhaven-status.exe.debug, found by gdb through the debug link) and the
-signed package. The steps, in the order signatures require:
+Into DIR it writes keyhaven.exe, keyhaven-status.exe and keyhaven-keeper.exe
+(without debug information, signed), their symbols (keyhaven.exe.debug and
+so on, found by gdb through the debug link) and the signed package. The steps, in the order signatures require:
 
  1. The package version comes from the executable's own product version
     A.B.C.D as A.B.(C*1000+D): Windows Installer compares only the first three
@@ -45,6 +44,12 @@ import uuid
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+# The keeper service's names have one home, which its programs compile.
+KEEPER_NAMES = HERE.parent / "src" / "keeper" / "keeper_names.h"
+# wixl variable: the constant of keeper_names.h it takes.
+KEEPER_VARIABLES = {"KeeperService": "service_name", "KeeperDisplayName": "display_name",
+                    "KeeperEventSource": "event_source", "KeeperSettingsKey": "settings_key",
+                    "KeeperRetentionValue": "retention_value"}
 UPGRADE_CODE = "6B1E4C36-3B0D-4E4B-9B55-3F1C2A7E9D11"
 # Security the package sets (MsiLockPermissionsEx; wixl cannot).
 # docs/administrators.md gives each entry's reason; Windows applies them,
@@ -151,6 +156,25 @@ def sign(source, target, identity, timestamp_url):
     run(*command, "-in", source, "-out", target)
 
 
+def keeper_names():
+    """{constant: value} of keeper_names.h, for the wixl variables and tests."""
+    text = KEEPER_NAMES.read_text()
+    names = {}
+    for constant in KEEPER_VARIABLES.values():
+        found = re.search(r'\b%s\[\] = L"((?:[^"\\]|\\.)*)";' % constant, text)
+        if not found:
+            raise PackageError("%s has no %s" % (KEEPER_NAMES, constant))
+        names[constant] = found.group(1).replace("\\\\", "\\")
+    return names
+
+
+def keeper_definitions():
+    """wixl -D arguments for the keeper's names."""
+    names = keeper_names()
+    return [argument for variable, constant in KEEPER_VARIABLES.items()
+            for argument in ("-D", "%s=%s" % (variable, names[constant]))]
+
+
 def file_version(exe):
     """The file version in the fixed version record, as the File table writes it."""
     data = Path(exe).read_bytes()
@@ -179,14 +203,15 @@ def edit_table(msi, work, name, edit, added=()):
                 rows + [list(map(str, row)) for row in added])
 
 
-def patch_tables(msi, work, exe, status_exe):
+def patch_tables(msi, work, exe, status_exe, keeper_exe):
     def permanent(row):
         if row[0] in PERMANENT_COMPONENTS:
             row[3] = str(PERMANENT_COMPONENTS[row[0]])
 
     def versioned(row):
-        if row[0] in ("keyhaven.exe", "keyhaven_status.exe"):
-            row[4], row[5] = file_version(exe if row[0] == "keyhaven.exe" else status_exe), "1033"
+        programs = {"keyhaven.exe": exe, "keyhaven_status.exe": status_exe, "keyhaven_keeper.exe": keeper_exe}
+        if row[0] in programs:
+            row[4], row[5] = file_version(programs[row[0]]), "1033"
 
     edit_table(msi, work, "Component", permanent)
     edit_table(msi, work, "File", versioned)
@@ -216,11 +241,14 @@ def signing_identity(test_ca, release):
     return test_identity(test_ca) + (None, True)
 
 
-def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None):
+def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None, keeper_exe=None):
     msi_version = package_version(product_version(exe))
     status_exe = status_exe or exe.parent / "keyhaven-status.exe"
     if not status_exe.is_file():
         raise PackageError("no %s: the status program ships beside the agent" % status_exe)
+    keeper_exe = keeper_exe or exe.parent / "keyhaven-keeper.exe"
+    if not keeper_exe.is_file():
+        raise PackageError("no %s: the keeper service ships beside the agent" % keeper_exe)
     p12, password, temporary, test_signed = signing_identity(test_ca, release)
     identity = (p12, password)
     timestamp_url = os.environ.get("KEYHAVEN_SIGN_TIMESTAMP_URL", "")
@@ -230,7 +258,8 @@ def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None):
             work = Path(scratch)
             stage = work / "stage"
             stage.mkdir()
-            for program, name in ((exe, "keyhaven.exe"), (status_exe, "keyhaven-status.exe")):
+            for program, name in ((exe, "keyhaven.exe"), (status_exe, "keyhaven-status.exe"),
+                                  (keeper_exe, "keyhaven-keeper.exe")):
                 symbols = out / (name + ".debug")
                 run(objcopy, "--only-keep-debug", program, symbols)
                 run(objcopy, "--strip-debug", "--add-gnu-debuglink=%s" % symbols, program, work / name)
@@ -246,8 +275,9 @@ def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None):
             # wixl takes sources relative to the folder of its .wxs only.
             shutil.copy2(HERE / "keyhaven.wxs", stage / "keyhaven.wxs")
             run("wixl", "-a", "x64", "-D", "Version=" + msi_version, "-D", "ProductCode=" + product_code(msi_version),
-                "-o", unsigned, stage / "keyhaven.wxs")
-            patch_tables(unsigned, work, out / "keyhaven.exe", out / "keyhaven-status.exe")
+                *keeper_definitions(), "-o", unsigned, stage / "keyhaven.wxs")
+            patch_tables(unsigned, work, out / "keyhaven.exe", out / "keyhaven-status.exe",
+                         out / "keyhaven-keeper.exe")
             for stale in out.glob("keyhaven-*-x64*.msi"):
                 stale.unlink()
             package = out / ("keyhaven-%s-x64%s.msi" % (msi_version, "-test" if test_signed else ""))
@@ -266,6 +296,7 @@ def main(argv):
     parser.add_argument("--test-ca", type=Path, help="folder of the throw-away signing CA (default: OUT/../signing)")
     parser.add_argument("--setup-dll", type=Path, help="keyhaven-setup.dll as built (default: beside --exe)")
     parser.add_argument("--status-exe", type=Path, help="keyhaven-status.exe as built (default: beside --exe)")
+    parser.add_argument("--keeper-exe", type=Path, help="keyhaven-keeper.exe as built (default: beside --exe)")
     parser.add_argument("--objcopy", default="x86_64-w64-mingw32-objcopy")
     parser.add_argument("--release", action="store_true",
                         help="refuse the throw-away CA and signing without a time-stamp server")
@@ -273,7 +304,8 @@ def main(argv):
     try:
         package = make(args.exe.resolve(), (args.setup_dll or args.exe.parent / "keyhaven-setup.dll").resolve(),
                        args.out.resolve(), (args.test_ca or args.out / ".." / "signing").resolve(), args.objcopy,
-                       args.release, args.status_exe.resolve() if args.status_exe else None)
+                       args.release, args.status_exe.resolve() if args.status_exe else None,
+                       args.keeper_exe.resolve() if args.keeper_exe else None)
     except (PackageError, OSError) as e:
         print("make_package: %s" % e, file=sys.stderr)
         return 1

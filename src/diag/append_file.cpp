@@ -221,3 +221,16 @@ bool append_line_to_file(const std::string& path, const char* line)
     return WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
            written == text.size();
 }
+
+unsigned long create_log_file(const std::string& path)
+{
+    SECURITY_ATTRIBUTES* security = log_file_security();
+    if (!security)
+        return ERROR_INVALID_SECURITY_DESCR;
+    const FileHandle file = open_log(path, CREATE_NEW, security);
+    if (!file.held()) {
+        const DWORD error = GetLastError();
+        return error ? error : ERROR_GEN_FAILURE;
+    }
+    return ERROR_SUCCESS;
+}

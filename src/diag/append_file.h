@@ -22,3 +22,9 @@ extern const char log_file_sddl[];
 // end of any log, around each write; every version of the agent must agree
 // on it.
 const unsigned long long append_turn_offset = 0x4000000000000000ull;
+
+// Makes a new, empty log file at path with the log's own security, the one
+// every agent gives the files it makes; never opens what already stands at
+// that name (a file, a link). 0 when made, otherwise the Windows error
+// (ERROR_FILE_EXISTS when anything stands there).
+unsigned long create_log_file(const std::string& path);

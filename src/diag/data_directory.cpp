@@ -36,3 +36,8 @@ std::string existing_data_directory()
 {
     return is_real_folder(folder) ? std::string(folder) + "\\" : std::string();
 }
+
+std::string data_directory_path()
+{
+    return std::string(folder) + "\\";
+}

@@ -15,3 +15,6 @@ std::string data_directory();
 // "c:\nivra\" when the folder already exists as a real folder; empty
 // otherwise. Creates nothing, for programs that only look.
 std::string existing_data_directory();
+
+// "c:\nivra\" whether or not anything stands there, for messages about it.
+std::string data_directory_path();

@@ -22,6 +22,7 @@
 #include "diag/owned.h"
 #include "setup/custom_actions.h"
 #include "setup/data_folder.h"
+#include "setup/retention_action.h"
 #include "setup/settings_edit.h"
 
 #include <windows.h>
@@ -273,6 +274,12 @@ extern "C" UINT __stdcall CheckInstall(MSIHANDLE install)
                                  std::string(data_folder_path) + " any more, and the plug-in is registered " +
                                  "without it. Install again without NIVRA_WRITER_SID. Nothing was installed or " +
                                  "changed.");
+        return ERROR_INSTALL_FAILURE;
+    }
+    // LOG_RETENTION_DAYS, stored for the keeper service.
+    std::string retention_refusal;
+    if (!settle_retention_days(install, retention_refusal)) {
+        log_refusal(install, retention_refusal);
         return ERROR_INSTALL_FAILURE;
     }
     if (!values.empty()) {

@@ -46,6 +46,15 @@ Json log_json(const LogReport& log)
                 {"last_error", log.readable ? text_or_null(log.last_error) : Json(nullptr)}};
 }
 
+Json keeper_json(const KeeperReport& keeper)
+{
+    return Json{{"installed", keeper.installed},
+                {"running", keeper.running},
+                {"state", text_or_null(keeper.state)},
+                {"today_files", keeper.today_files},
+                {"missing", keeper.missing}};
+}
+
 Json certificate_json(const CertificateReport& certificate)
 {
     return Json{{"subject_cn", certificate.subject_cn},
@@ -104,6 +113,18 @@ std::string log_line_text(const LogReport& log)
     return line;
 }
 
+std::string keeper_line(const KeeperReport& keeper)
+{
+    std::string line = keeper.installed ? (keeper.running ? "running" : "NOT RUNNING (" + keeper.state + ")")
+                                        : keeper.state.empty() ? "not installed" : "not known (" + keeper.state + ")";
+    if (keeper.today_files)
+        return line + ", today's log files ready";
+    line += ", missing:";
+    for (const std::string& name : keeper.missing)
+        line += " " + name;
+    return line;
+}
+
 std::string certificates_table(const StatusReport& report)
 {
     std::vector<std::vector<std::string>> rows{{"", "DAYS", "NOT AFTER", "SUBJECT", "ISSUER", "SERIAL", "CONTAINER"}};
@@ -138,6 +159,7 @@ std::string json_text(const StatusReport& report)
     const Json document{{"agent", agent_json(report.agent)},
                         {"settings", settings_json(report.settings)},
                         {"log", log_json(report.log)},
+                        {"keeper", keeper_json(report.keeper)},
                         {"certificates", certificates},
                         {"warn_days", report.warn_days}};
     // A name in a broken encoding must not cost the whole document.
@@ -152,6 +174,7 @@ std::string table_text(const StatusReport& report)
         text += ", " + or_dash(agent.version) + " (" + agent.source + ") " + or_dash(agent.path);
     text += "\nSettings      " + settings_line(report.settings);
     text += "\nLog           " + log_line_text(report.log);
+    text += "\nKeeper        " + keeper_line(report.keeper);
     text += "\nCertificates  " + std::to_string(report.certificates.size()) + ", ! marks expired or due within " +
             std::to_string(report.warn_days) + " days\n";
     if (!report.certificates.empty())

@@ -305,6 +305,7 @@ StatusReport gather_status(const Options& options)
     const std::string folder = existing_data_directory();
     report.settings = probe_settings(folder);
     report.log = probe_log(folder);
+    report.keeper = probe_keeper(folder);
     report.certificates = probe_certificates(options.all);
     return report;
 }

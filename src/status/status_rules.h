@@ -7,6 +7,7 @@
 
 #include "crypt_utils/expiry_rules.h"
 #include "settings/settings.h"
+#include "status/keeper_probe.h"
 
 #include <cstddef>
 #include <string>
@@ -80,6 +81,7 @@ struct StatusReport {
     AgentReport agent;
     SettingsReport settings;
     LogReport log;
+    KeeperReport keeper;
     std::vector<CertificateReport> certificates;
 };
 

@@ -2,6 +2,7 @@
 the administrators' guide's "Deploying" section as they stand, in a fresh workstation of
 its own: the bench's stand-ins, no agent until the package brings one.
 Logons are plain wineboot runs (they start the Run values)."""
+import datetime
 import http.server
 import json
 import os
@@ -12,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 from pathlib import Path
 
@@ -30,8 +32,14 @@ PACKAGES = BUILD / "package"
 TEST_CA = BUILD / "signing" / "test-ca.crt"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+KEEPER = make_package.keeper_names()
+RETENTION_KEY = "HKLM\\" + KEEPER["settings_key"]
 PACKAGE_NAME = re.compile(r"keyhaven-(\d+)\.(\d+)\.(\d+)-x64\.msi")
 TEST_SIGNED = "keyhaven-*-x64-test.msi"
+
+
+def day_log_names(date):
+    return ["Keyhaven_%s.log" % date.strftime("%d_%m_%Y"), "Keyhaven_minimal_%s.log" % date.strftime("%d_%m_%Y")]
 
 
 def release_name(package):
@@ -125,7 +133,8 @@ class Package(unittest.TestCase):
         with_version(BUILD / "bin" / "keyhaven.exe", newer_exe, (a, b, c + 1, 0))
         subprocess.run([sys.executable, str(REPO / "package" / "make_package.py"), "--exe", str(newer_exe),
                         "--setup-dll", str(BUILD / "bin" / "keyhaven-setup.dll"), "--out", str(cls.scratch / "newer"), "--test-ca", str(TEST_CA.parent),
-                        "--status-exe", str(BUILD / "bin" / "keyhaven-status.exe")],
+                        "--status-exe", str(BUILD / "bin" / "keyhaven-status.exe"),
+                        "--keeper-exe", str(BUILD / "bin" / "keyhaven-keeper.exe")],
                        check=True, stdout=subprocess.DEVNULL)
         [cls.newer] = (cls.scratch / "newer").glob(TEST_SIGNED)
         cls.commands = readme_commands()
@@ -172,6 +181,17 @@ class Package(unittest.TestCase):
         listed = self.ws.reg("query", UNINSTALL_KEY, "/s", check=False).stdout.decode(errors="replace")
         return [line for line in listed.splitlines() if line.split() == ["DisplayName", "REG_SZ", "Keyhaven"]]
 
+    def keeper_state(self):
+        """The keeper service's state as sc query shows it; None when it is not installed."""
+        shown = self.ws.wine("sc", "query", KEEPER["service_name"], check=False).stdout.decode(errors="replace")
+        found = re.search(r"STATE\s*:\s*\d+\s+(\w+)", shown)
+        return found.group(1) if found else None
+
+    def stored_retention(self):
+        shown = self.ws.reg("query", RETENTION_KEY, "/v", KEEPER["retention_value"], check=False)
+        found = re.search(r"REG_DWORD\s+0x([0-9a-fA-F]+)", shown.stdout.decode(errors="replace"))
+        return int(found.group(1), 16) if found else None
+
     def wait_for_agent(self):
         self.assertTrue(wait_until(lambda: agent.running_pids(self.ws), 30), "no agent started at logon")
 
@@ -181,7 +201,29 @@ class Package(unittest.TestCase):
 
     # --- the scenarios ------------------------------------------------------
     def test_silent_install_then_a_logon_imports_a_token_certificate(self):
+        # Day logs from before the package: those older than 90 days by
+        # their names go at the keeper's first pass, the rest stay.
+        today = datetime.date.today()
+        self.ws.nivra.mkdir()
+        old = day_log_names(today - datetime.timedelta(days=91))
+        kept = day_log_names(today - datetime.timedelta(days=90)) + ["Keyhaven_other.log"]
+        for name in old + kept:
+            (self.ws.nivra / name).write_bytes(b"x\r\n")
         self.assertEqual(0, self.msiexec(self.command("/qn", "keyhaven-install.log")))
+        self.assertEqual("RUNNING", self.keeper_state())
+        self.assertEqual(90, self.stored_retention())
+        # Tomorrow's files, empty: the keeper made them, no agent wrote a line for tomorrow.
+        tomorrow = [self.ws.nivra / n for n in day_log_names(today + datetime.timedelta(days=1))]
+        self.assertTrue(wait_until(lambda: all(p.is_file() for p in tomorrow) and
+                                   not any((self.ws.nivra / n).exists() for n in old), 30),
+                        sorted(p.name for p in self.ws.nivra.iterdir()))
+        self.assertEqual([0, 0], [p.stat().st_size for p in tomorrow])
+        # A change in the time zone's key wakes it: a day file removed meanwhile is made again.
+        tomorrow[1].unlink()
+        zone = r"HKLM\SYSTEM\CurrentControlSet\Control\TimeZoneInformation"
+        self.ws.reg("add", zone, "/v", "KeyhavenTestChange", "/t", "REG_DWORD", "/d", "1", "/f")
+        self.assertTrue(wait_until(tomorrow[1].is_file, 30), "no pass after the time zone's key changed")
+        self.assertTrue(all((self.ws.nivra / n).is_file() for n in kept))
         self.assertIn("Keyhaven", self.msi_log("keyhaven-install.log"))
         installed = self.ws.agent_dir / "keyhaven.exe"
         self.assertEqual((PACKAGES / "keyhaven.exe").read_bytes(), installed.read_bytes())
@@ -208,6 +250,9 @@ class Package(unittest.TestCase):
         agent_part = json.loads(self.ws.wine(status, "--json", check=False).stdout.decode("utf-8"))["agent"]
         self.assertEqual({"running": True, "version": "%d.%d.%d.%d" % product_version_of(installed),
                           "path": r"C:\Program Files\Keyhaven\keyhaven.exe", "source": "installed"}, agent_part)
+        keeper_part = json.loads(self.ws.wine(status, "--json", check=False).stdout.decode("utf-8"))["keeper"]
+        self.assertEqual({"installed": True, "running": True, "state": "running", "today_files": True,
+                          "missing": []}, keeper_part)
 
     def test_upgrade_while_running_keeps_settings_refuses_a_downgrade_and_removal_keeps_the_data(self):
         # The install itself starts the agent in this session: no logon.
@@ -221,6 +266,10 @@ class Package(unittest.TestCase):
         refused = "msiexec /i %s /qn CLEAN_STORAGE=yes /l*v refused.log" % release_name(self.newer)
         self.assertNotEqual(0, self.msiexec(refused))
         self.assertIn("Keyhaven: CLEAN_STORAGE=yes is not an integer", self.msi_log("refused.log"))
+        refused = "msiexec /i %s /qn LOG_RETENTION_DAYS=3651 /l*v refused.log" % release_name(self.newer)
+        self.assertNotEqual(0, self.msiexec(refused))
+        self.assertIn("Keyhaven: LOG_RETENTION_DAYS=3651 is not an integer from 0 to 3650", self.msi_log("refused.log"))
+        self.assertEqual(90, self.stored_retention())
         self.assertEqual([old_agent], agent.running_pids(self.ws))
         self.assertEqual((PACKAGES / "keyhaven.exe").read_bytes(), (self.ws.agent_dir / "keyhaven.exe").read_bytes())
 
@@ -231,6 +280,7 @@ class Package(unittest.TestCase):
         self.assertTrue(agent.running_pids(self.ws))
         self.assertEqual(1, len(self.keyhaven_products()), self.keyhaven_products())
         self.assertEqual(edited, (self.ws.nivra / "Keyhaven.ini").read_bytes())
+        self.assertEqual("RUNNING", self.keeper_state())
 
         # The older package over the newer one: refused with 1603 (67 through
         # the shell's 8 bits) by its launch condition, whose text Wine's log
@@ -246,13 +296,16 @@ class Package(unittest.TestCase):
         self.assertFalse((self.ws.agent_dir / "keyhaven.exe").exists())
         self.assertNotEqual(0, self.ws.reg("query", RUN_KEY, "/v", "Keyhaven", check=False).returncode)
         self.assertEqual([], self.keyhaven_products())
+        self.assertIsNone(self.keeper_state(), "the keeper service is still installed")
+        self.assertIsNone(self.stored_retention())
         self.assertEqual(edited, (self.ws.nivra / "Keyhaven.ini").read_bytes())
         self.assertTrue(agent.log_path(self.ws).is_file())
         self.logon()
         self.assertFalse(wait_until(lambda: agent.running_pids(self.ws), 5), "an agent started after removal")
 
     def test_settings_as_properties_fixed_folders_and_a_repair_or_rerun_keep_the_agent(self):
-        moved = self.command("CLEAN_STORAGE=0", "IGNORE_CARDS=1") + " INSTALLDIR=C:\\Tools\\ TARGETDIR=C:\\Tools\\"
+        moved = self.command("CLEAN_STORAGE=0", "IGNORE_CARDS=1") + " INSTALLDIR=C:\\Tools\\ TARGETDIR=C:\\Tools\\" + \
+            " LOG_RETENTION_DAYS=30"
         self.assertEqual(0, self.msiexec(moved))
         self.assertTrue((self.ws.agent_dir / "keyhaven.exe").is_file())
         self.assertFalse((self.ws.drive_c / "Tools").exists())
@@ -269,6 +322,24 @@ class Package(unittest.TestCase):
         self.assertEqual(settings.replace(b"mark_default = 0", b"mark_default = 1"),
                          (self.ws.nivra / "Keyhaven.ini").read_bytes())
         self.assertEqual([running], agent.running_pids(self.ws))
+        # Neither the re-run nor the repair gave LOG_RETENTION_DAYS: the stored value stays.
+        self.assertEqual(30, self.stored_retention())
+
+    def test_the_keeper_makes_the_next_days_files_when_its_clock_passes_midnight(self):
+        self.assertEqual(0, self.msiexec(self.command("/qn", "keyhaven-install.log")))
+        # The prefix's server (and so the services) restarted with every
+        # clock at 23:59:30 local time; no agent runs then.
+        local = datetime.datetime(2031, 3, 15, 23, 59, 30)
+        faked = datetime.datetime.fromtimestamp(time.mktime(local.timetuple()), datetime.timezone.utc)
+        agent.restart_server(self.ws, faked.strftime("%Y-%m-%d %H:%M:%S"))
+        self.assertEqual("RUNNING", self.keeper_state())
+        self.assertFalse(agent.running_pids(self.ws))
+        # The keeper makes only today's and tomorrow's: the 17th's come from
+        # a pass on the 16th, after midnight.
+        day_after = [self.ws.nivra / n for n in day_log_names(datetime.date(2031, 3, 17))]
+        self.assertTrue(wait_until(lambda: all(p.is_file() for p in day_after), 90),
+                        sorted(p.name for p in self.ws.nivra.iterdir()))
+        self.assertFalse(agent.running_pids(self.ws))
 
         # Another program holds the file: the install fails in bounded time and says so.
         written = (self.ws.nivra / "Keyhaven.ini").read_bytes()
@@ -396,6 +467,13 @@ class PackageData(unittest.TestCase):
         self.assertEqual("%d.%d.%d.%d" % product_version_of(BUILD / "bin" / "keyhaven.exe"),
                          table(package, "File")["keyhaven.exe"][3])
         self.assertEqual('NOT Installed OR REMOVE~="ALL"', table(package, "InstallExecuteSequence")["StopAgents"][0])
+        # The keeper: an own-process service (16) started automatically (2) as LocalSystem; started at
+        # install, stopped at install and removal, deleted at removal (1 + 2 + 32 + 128).
+        service = table(package, "ServiceInstall")["KeeperService"]
+        self.assertEqual([KEEPER["service_name"], KEEPER["display_name"], "16", "2", "1", "", "", "LocalSystem"],
+                         service[:8])
+        self.assertEqual([KEEPER["service_name"], "163"], table(package, "ServiceControl")["KeeperControl"][:2])
+        self.assertEqual(table(package, "File")["keyhaven.exe"][3], table(package, "File")["keyhaven_keeper.exe"][3])
         self.assertFalse({"INSTALLDIR", "NIVRA"} & set(table(package, "Directory")))
 
     def test_release_mode_refuses_the_test_ca_and_a_missing_time_stamp(self):

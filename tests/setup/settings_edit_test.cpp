@@ -1,5 +1,6 @@
 // The package's edits of Keyhaven.ini, read back by the agent's own reader.
 #include "settings/settings_parser.h"
+#include "setup/retention_property.h"
 #include "setup/settings_edit.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +64,31 @@ TEST(SettingsEdit, ScriptDataRoundTripsAndRefusesWhatWasNotEncoded)
     EXPECT_EQ("init_plugin", values[1].key);
     for (const char* bad : {"", "clean_storage=yes", "other=1", "clean_storage"})
         EXPECT_FALSE(decode_setting_values(bad, values)) << bad;
+}
+
+}  // namespace
+
+// LOG_RETENTION_DAYS as the package takes and stores it.
+namespace {
+
+TEST(RetentionProperty, AnIntegerFromZeroTo3650Only)
+{
+    unsigned long days = 7;
+    EXPECT_TRUE(retention_text_valid("0", days));
+    EXPECT_EQ(0u, days);
+    EXPECT_TRUE(retention_text_valid("3650", days));
+    EXPECT_EQ(3650u, days);
+    for (const char* refused : {"", "3651", "-1", "+5", "90 ", "1e3", "0x10", "00090", "ninety"})
+        EXPECT_FALSE(retention_text_valid(refused, days)) << refused;
+}
+
+TEST(RetentionProperty, GivenWinsStoredStaysNewInstallsKeep90AndOldPackagesKeepForEver)
+{
+    EXPECT_EQ(30u, retention_to_store("30", {true, 400}, true));
+    EXPECT_EQ(400u, retention_to_store("", {true, 400}, true));   // repair or upgrade without it
+    EXPECT_EQ(90u, retention_to_store("", {false, 0}, false));   // a new install
+    EXPECT_EQ(0u, retention_to_store("", {false, 0}, true));     // over a package that had no retention
+    EXPECT_EQ(0u, retention_to_store("", {true, 99999}, true));  // a stored value no package writes
 }
 
 }  // namespace

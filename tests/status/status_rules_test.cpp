@@ -164,3 +164,24 @@ TEST(StatusTable, MarksDueCertificatesAndTheStateOfEachPart)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StatusKeeper, RunningStoppedAndMissingFilesInTheJsonAndTheTable)
+{
+    status::StatusReport report = healthy();
+    report.keeper = {true, true, "running", true, {}};
+    EXPECT_EQ(nlohmann::json::parse(R"({"installed": true, "running": true, "state": "running",
+                                        "today_files": true, "missing": []})"),
+              nlohmann::json::parse(status::json_text(report))["keeper"]);
+    EXPECT_NE(std::string::npos, status::table_text(report).find("\nKeeper        running, today's log files ready\n"));
+
+    report.keeper = {true, false, "stopped", false, {"Keyhaven_minimal_10_12_2026.log"}};
+    EXPECT_NE(std::string::npos, status::table_text(report).find(
+                                     "\nKeeper        NOT RUNNING (stopped), missing: Keyhaven_minimal_10_12_2026.log\n"));
+    report.keeper = {false, false, "", false, {"Keyhaven_10_12_2026.log", "Keyhaven_minimal_10_12_2026.log"}};
+    EXPECT_TRUE(nlohmann::json::parse(status::json_text(report))["keeper"]["state"].is_null());
+    EXPECT_NE(std::string::npos, status::table_text(report).find("\nKeeper        not installed, missing: "));
+}
+
+}  // namespace

@@ -202,6 +202,13 @@ def _prepare_server(ws, faketime, display):
     return clock
 
 
+def restart_server(ws, faketime):
+    """The prefix's wineserver restarted under a faked clock (see
+    faked_clock), with no agent: the first program it runs starts the
+    services, and every auto-start service (the keeper) runs on that clock."""
+    _prepare_server(ws, faketime, False)
+
+
 def running_pids(ws):
     """Unix pids of the agents running in this workstation."""
     return sorted(workstation_pids(ws, PRODUCT) + workstation_pids(ws, QUICK))

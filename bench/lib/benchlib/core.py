@@ -21,6 +21,9 @@ def register(sub):
     p.set_defaults(func=install_command)
     p = sub.add_parser("server", help="start (or stop) the workstation's persistent wineserver")
     p.add_argument("action", choices=["start", "stop"], help="start: one that stays; stop: it and every program")
+    p.add_argument("--faketime", metavar="WHEN",
+                   help="start: restart it (every program ends) under a clock set to WHEN (UTC) and running on, "
+                        "with the services it starts (the keeper among them), until the next reset")
     p.set_defaults(func=server_command)
 
 
@@ -86,7 +89,10 @@ def reset_command(ws, args):
 
 def server_command(ws, args):
     ws.require()
-    if args.action == "start":
+    if args.action == "start" and args.faketime:
+        from benchlib import agent
+        agent.restart_server(ws, args.faketime)
+    elif args.action == "start":
         ws.ensure_server()
     else:
         ws.stop_server()
