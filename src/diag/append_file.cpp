@@ -1,5 +1,6 @@
 #include "diag/append_file.h"
 
+#include "diag/bounded_open.h"
 #include "diag/file_security.h"
 #include "diag/log_line.h"
 #include "diag/owned.h"
@@ -154,14 +155,18 @@ SECURITY_ATTRIBUTES* log_file_security()
 }
 
 // Never follows a reparse point: a link at the log's name is opened itself
-// and then refused. Reading the data is asked for first, for the turn.
+// and then refused. Reading the data is asked for first, for the turn. A file
+// another process holds is waited for briefly; the line is then dropped.
 FileHandle open_log(const std::string& path, DWORD disposition, SECURITY_ATTRIBUTES* security)
 {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    FileHandle file(CreateFileA(path.c_str(), appending | FILE_READ_DATA, share, security, disposition, flags, nullptr));
-    if (!file.held() && GetLastError() == ERROR_ACCESS_DENIED)
-        file.reset(CreateFileA(path.c_str(), appending, share, security, disposition, flags, nullptr));
+    bounded_open::Request request{path, appending | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  disposition, true, security};
+    DWORD error = ERROR_SUCCESS;
+    FileHandle file = bounded_open::open_file(request, error);
+    if (!file.held() && error == ERROR_ACCESS_DENIED) {
+        request.access = appending;
+        file = bounded_open::open_file(request, error);
+    }
     return file;
 }
 

@@ -34,3 +34,13 @@ std::string existing_data_directory()
 {
     return is_real_folder(folder) ? std::string(folder) + "\\" : std::string();
 }
+
+bool something_stands_at_data_directory()
+{
+    if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    // Only a clear "not there" says so: a C:\ this user may not list may hide
+    // anything.
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}

@@ -12,3 +12,8 @@ std::string data_directory();
 // "c:\nivra\" when the folder already exists as a real folder; empty
 // otherwise. Creates nothing, for programs that only look.
 std::string existing_data_directory();
+
+// Whether anything (a file, a reparse point, a folder) stands at c:\nivra, or
+// whether that cannot be known; false only when the path is clearly free, as
+// when c:\ merely refuses a new folder.
+bool something_stands_at_data_directory();

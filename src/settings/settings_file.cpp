@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include "diag/bounded_open.h"
 #include "diag/file_security.h"
 #include "diag/owned.h"
 #include "settings/settings_parser.h"
@@ -70,15 +71,17 @@ int load_settings_file(const std::string& path, Settings& target, std::string& r
 {
     reason.clear();
     // Other programs may go on reading and writing it; a link is opened
-    // itself, not followed.
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // itself, not followed. A program holding it (any user may read it) is
+    // waited for briefly, then the turn goes on without it.
+    const bounded_open::Request request{path, GENERIC_READ | READ_CONTROL,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, true,
+                                        nullptr};
+    DWORD error = ERROR_SUCCESS;
+    FileHandle file = bounded_open::open_file(request, error);
     if (!file.held()) {
-        const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return settings_not_opened;
-        reason = with_code("it cannot be opened", error);
+        reason = with_code(bounded_open::is_held(error) ? "another program holds it" : "it cannot be opened", error);
         return settings_not_readable;
     }
     if (!open_file_trusted(file.get(), file_trust::changing_rights_with_append, reason))
