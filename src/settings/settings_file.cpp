@@ -2,23 +2,15 @@
 
 #include "diag/bounded_open.h"
 #include "diag/file_security.h"
+#include "diag/format_string.h"
 #include "diag/owned.h"
 #include "settings/settings_parser.h"
 #include "settings/settings_text.h"
-
-#include <cstdio>
 
 namespace {
 
 // Far above any settings file an administrator writes; keeps the read bounded.
 const DWORD largest_file = 16 * 1024 * 1024;
-
-std::string with_code(const char* text, DWORD error)
-{
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
-    return std::string(text) + " (error " + code + ")";
-}
 
 // Best-fit mapping is off: it would turn a full-width "#" or "=" into the
 // ASCII one and change what a line means.
@@ -41,7 +33,7 @@ int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
 {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size)) {
-        reason = with_code("its size cannot be read", GetLastError());
+        reason = with_error_code("its size cannot be read", GetLastError());
         return settings_not_readable;
     }
     if (size.QuadPart > largest_file) {
@@ -54,7 +46,7 @@ int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
     while (total < bytes.size()) {
         DWORD got = 0;
         if (!ReadFile(file, &bytes[total], static_cast<DWORD>(bytes.size()) - total, &got, nullptr)) {
-            reason = with_code("it cannot be read", GetLastError());
+            reason = with_error_code("it cannot be read", GetLastError());
             return settings_not_readable;
         }
         if (got == 0)
@@ -81,7 +73,7 @@ int load_settings_file(const std::string& path, Settings& target, std::string& r
     if (!file.held()) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return settings_not_opened;
-        reason = with_code(bounded_open::is_held(error) ? "another program holds it" : "it cannot be opened", error);
+        reason = with_error_code(bounded_open::is_held(error) ? "another program holds it" : "it cannot be opened", error);
         return settings_not_readable;
     }
     if (!open_file_trusted(file.get(), file_trust::changing_rights_with_append, reason))
