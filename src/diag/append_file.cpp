@@ -4,6 +4,7 @@
 #include "diag/file_security.h"
 #include "diag/log_line.h"
 #include "diag/owned.h"
+#include "diag/verified_files.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -178,11 +179,16 @@ const std::string& user_sid()
 
 // One name, one file: a second link would carry the lines into a file its
 // maker chose (the settings file, another user's), a reparse point anywhere.
-bool is_plain_file(HANDLE file)
+// Checked on every line; identity says which file the handle reaches.
+bool is_plain_file(HANDLE file, verified_files::Identity& identity)
 {
     BY_HANDLE_FILE_INFORMATION information = {};
-    return GetFileInformationByHandle(file, &information) && information.nNumberOfLinks == 1 &&
-           !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    if (!GetFileInformationByHandle(file, &information) || information.nNumberOfLinks != 1 ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+    identity = verified_files::Identity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                                        information.nFileIndexLow};
+    return true;
 }
 
 // A file the agent did not just make was made by someone: by another user's
@@ -204,8 +210,17 @@ FileHandle open_for_appending(const std::string& path)
     const bool made = file.held();
     if (!made && (!security || GetLastError() == ERROR_FILE_EXISTS))
         file = open_log(path, OPEN_EXISTING, nullptr);
-    if (file.held() && (!is_plain_file(file.get()) || (!made && !keeps_lines_private(file.get()))))
+    if (!file.held())
+        return file;
+    verified_files::Identity identity = {};
+    if (!is_plain_file(file.get(), identity))
         return FileHandle();
+    // A file's security is judged once a day: who may re-permission a file
+    // that passed is a trusted principal, or its maker under an OWNER RIGHTS
+    // entry that lets them append and nothing more.
+    if (!made && !verified_files::passed(path, identity) && !keeps_lines_private(file.get()))
+        return FileHandle();
+    verified_files::note_passed(path, identity);
     return file;
 }
 
