@@ -3,10 +3,14 @@
 
 #include <string>
 
+// The security the agent gives c:\nivra when it makes the folder itself.
+extern const char data_folder_sddl[];
+
 // "c:\nivra\" once the folder exists or was created; empty otherwise, so that
 // callers fall back to the current directory. Creates the folder on demand.
 // A file, or a reparse point (a junction or a link that could lead anywhere),
-// standing at that path is no data folder. (data_directory.cpp)
+// standing at that path is no data folder, and neither is a folder whose
+// handle ends elsewhere. (data_directory.cpp)
 std::string data_directory();
 
 // "c:\nivra\" when the folder already exists as a real folder; empty

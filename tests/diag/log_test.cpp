@@ -201,6 +201,31 @@ TEST(DataDirectory, IsTheNivraFolderWithATrailingBackslash)
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Wine stores no DACL: the folder's security is proved on its descriptor.
+// Users, and its maker through OWNER RIGHTS, may add a file and nothing else
+// that changes the folder; administrators and SYSTEM keep full control.
+TEST(DataDirectory, AFolderTheAgentMakesLetsUsersAddFilesAndNothingMore)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        (std::string("O:S-1-5-21-1-2-3-1001") + data_folder_sddl).c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    file_trust::FileSecurity security;
+    EXPECT_TRUE(security_of_descriptor(descriptor, security));
+    LocalFree(descriptor);
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    security.owner = "S-1-5-32-544";  // judged apart from the owner, whom the OWNER RIGHTS entry caps
+    const std::string me = "S-1-5-21-1-2-3-1001";
+    EXPECT_TRUE(file_trust::only_trusted_can_change(security, me, file_trust::folder_changing_rights & ~0x2UL));
+    EXPECT_FALSE(file_trust::only_trusted_can_change(security, me, file_trust::folder_changing_rights));
+    bool owner_capped = false;
+    for (const auto& entry : security.dacl)
+        owner_capped = owner_capped || (entry.sid == "S-1-3-4" && !(entry.mask & 0x000C0000UL));
+    EXPECT_TRUE(owner_capped);
+}
+
 // CreateDirectoryA reports ERROR_ALREADY_EXISTS for a file as for a folder.
 TEST(DataDirectory, AFileInThePlaceOfTheFolderIsNoDataFolder)
 {
