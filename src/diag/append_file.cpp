@@ -206,10 +206,16 @@ bool keeps_lines_private(HANDLE file)
 FileHandle open_for_appending(const std::string& path)
 {
     SECURITY_ATTRIBUTES* security = log_file_security();
-    FileHandle file = security ? open_log(path, CREATE_NEW, security) : FileHandle();
-    const bool made = file.held();
-    if (!made && (!security || GetLastError() == ERROR_FILE_EXISTS))
-        file = open_log(path, OPEN_EXISTING, nullptr);
+    // A file that passed today is most likely there still: one open, not two.
+    const bool seen = verified_files::seen(path);
+    FileHandle file = seen ? open_log(path, OPEN_EXISTING, nullptr) : FileHandle();
+    bool made = false;
+    if (!file.held() && (!seen || GetLastError() == ERROR_FILE_NOT_FOUND)) {
+        file = security ? open_log(path, CREATE_NEW, security) : FileHandle();
+        made = file.held();
+        if (!made && (!security || GetLastError() == ERROR_FILE_EXISTS))
+            file = open_log(path, OPEN_EXISTING, nullptr);
+    }
     if (!file.held())
         return file;
     verified_files::Identity identity = {};

@@ -43,6 +43,16 @@ bool passed(const std::string& path, const Identity& identity)
     return false;
 }
 
+bool seen(const std::string& path)
+{
+    Remembered& known = remembered();
+    const std::lock_guard<std::mutex> held(known.guard);
+    for (const Passed& file : known.files)
+        if (file.path == path)
+            return true;
+    return false;
+}
+
 void note_passed(const std::string& path, const Identity& identity)
 {
     Remembered& known = remembered();

@@ -19,6 +19,9 @@ struct Identity {
 // path carries the date, so each day's files are judged afresh.
 bool passed(const std::string& path, const Identity& identity);
 
+// Whether some file at path passed today, whichever file the name reaches now.
+bool seen(const std::string& path);
+
 // Notes that the file at path passed. A name that now reaches another file
 // (deleted and made again, replaced) is judged again.
 void note_passed(const std::string& path, const Identity& identity);

@@ -72,9 +72,9 @@ TEST(VerifiedLogFiles, PassedOnlyAsTheSameFileUnderTheSameName)
 {
     const verified_files::Identity file{7, 0, 42}, other{7, 0, 43}, elsewhere{8, 0, 42};
     const std::string today = "c:\\nivra\\Keyhaven_test_01_01_2027.log";
-    EXPECT_FALSE(verified_files::passed(today, file));
+    EXPECT_FALSE(verified_files::passed(today, file) || verified_files::seen(today));
     verified_files::note_passed(today, file);
-    EXPECT_TRUE(verified_files::passed(today, file));
+    EXPECT_TRUE(verified_files::passed(today, file) && verified_files::seen(today));
     EXPECT_FALSE(verified_files::passed(today, other));
     EXPECT_FALSE(verified_files::passed(today, elsewhere));
     EXPECT_FALSE(verified_files::passed("c:\\nivra\\Keyhaven_test_02_01_2027.log", file));
@@ -82,7 +82,7 @@ TEST(VerifiedLogFiles, PassedOnlyAsTheSameFileUnderTheSameName)
     EXPECT_FALSE(verified_files::passed(today, file));
     for (int day = 10; day < 18; ++day)
         verified_files::note_passed("c:\\nivra\\Keyhaven_test_" + std::to_string(day) + "_01_2027.log", file);
-    EXPECT_FALSE(verified_files::passed(today, other));
+    EXPECT_FALSE(verified_files::seen(today));
     EXPECT_TRUE(verified_files::passed("c:\\nivra\\Keyhaven_test_17_01_2027.log", file));
 }
 
