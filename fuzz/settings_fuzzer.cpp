@@ -1,9 +1,11 @@
 // The settings reader, Boost.Program_options included, on arbitrary file
 // contents: one of its three codes and never an exception; a failed read
 // changes no field; a successful one reads the same the second time. The
-// guard against "[]" lines changes nothing but such lines.
+// guard against "[]" lines changes nothing but such lines. The same holds
+// for the bytes of a file turned into text first.
 #include "fuzz_check.h"
 #include "settings/settings_parser.h"
+#include "settings/settings_text.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -69,6 +71,28 @@ void check_guard(const std::string& text)
         FUZZ_CHECK(before[i] == after[i] || (after[i] == "[.]" && before[i].find("[]") != std::string::npos));
 }
 
+bool ascii_units(const std::u16string& units, std::string& text)
+{
+    for (char16_t unit : units)
+        text += static_cast<char>(unit < 0x80 ? unit : '?');
+    return true;
+}
+
+// The file's bytes as the reader takes them: 8-bit text ends at the first
+// Ctrl-Z, whatever follows it.
+void check_file_text(const std::string& bytes)
+{
+    std::string text, reason;
+    if (!settings_text_of(bytes, ascii_units, text, reason))
+        return;
+    const SettingsEncoding encoding = settings_encoding(bytes);
+    if (encoding == SettingsEncoding::ansi || encoding == SettingsEncoding::utf8_with_mark) {
+        FUZZ_CHECK(text.find('\x1A') == std::string::npos);
+        FUZZ_CHECK(bytes.find(text) != std::string::npos);
+    }
+    check_reader(text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -76,5 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     check_reader(text);
     check_guard(text);
+    check_file_text(text);
     return 0;
 }

@@ -128,14 +128,19 @@ def test_identity(folder):
     made once per build tree; returns (p12, password file)."""
     folder.mkdir(parents=True, exist_ok=True)
     p12, password = folder / "test-codesign.p12", folder / "test-password.txt"
-    if p12.is_file() and password.is_file():
-        return p12, password
     ca_key, ca_crt = folder / "test-ca.key", folder / "test-ca.crt"
+    # A tree's CA from before it was limited to code signing is made anew.
+    if p12.is_file() and password.is_file() and ca_crt.is_file() and \
+            "Code Signing" in run("openssl", "x509", "-in", ca_crt, "-noout", "-ext", "extendedKeyUsage"):
+        return p12, password
     key, csr, crt, ext = (folder / n for n in ("test-codesign.key", "test-codesign.csr", "test-codesign.crt",
                                                "test-codesign.ext"))
     run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca_crt,
         "-days", "3650", "-subj", "/CN=Keyhaven throw-away test CA",
-        "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        "-addext", "basicConstraints=critical,CA:TRUE,pathlen:0", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+        # Whoever trusts it to install a bench package trusts it for code
+        # signing alone, and for no CA below it.
+        "-addext", "extendedKeyUsage=codeSigning")
     run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr,
         "-subj", "/CN=Keyhaven test code signing")
     ext.write_text("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")

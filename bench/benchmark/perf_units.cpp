@@ -51,6 +51,34 @@ void measure_turn_held()
             CloseHandle(holder);
 }
 
+// A DEBUG line as it was written before the shared-computer checks: the
+// same text, folder and turn, opened by name and written, with no refusal
+// of links, no link count, no security read and no bounded open. The
+// agent's line is measured against it side by side.
+void bare_debug_line()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm when = {};
+    localtime_s(&when, &now);
+    char line[log_line::line_buffer_size] = {};
+    log_line::assemble(line, when, DEBUG, "bench_perf: a debug line");
+    const std::string text = log_line::with_crlf(line);
+    const std::string path = data_directory() + log_line::file_name(when, false);
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(append_turn_offset);
+    at.OffsetHigh = static_cast<DWORD>(append_turn_offset >> 32);
+    const bool turn = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != FALSE;
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (turn)
+        UnlockFileEx(file, 0, 1, 0, &at);
+    CloseHandle(file);
+}
+
 }  // namespace
 
 int run_units(const Options& options)
@@ -68,6 +96,7 @@ int run_units(const Options& options)
     for (int rep = 0; rep < reps; ++rep) {
         measure("units.data_directory", count, [] { data_directory(); });
         measure("units.log_debug", count, [] { log_write(DEBUG, "bench_perf: a debug line"); });
+        measure("units.log_debug_unchecked", count, [] { bare_debug_line(); });
         measure("units.log_info", count, [] { log_write(INFO, "bench_perf: an info line"); });
         measure("units.store_open", count, [] {
             HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");

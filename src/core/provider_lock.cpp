@@ -19,7 +19,9 @@ bool wait_for_other_holder(HANDLE mutex)
     LARGE_INTEGER frequency, before, after;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&before);
-    DWORD result = WaitForSingleObject(mutex, timing_ms(lock_wait_ms));
+    const DWORD result = WaitForSingleObject(mutex, timing_ms(lock_wait_ms));
+    // The failed wait's own code, before anything else can change it.
+    const DWORD error = result == WAIT_FAILED ? GetLastError() : result;
     QueryPerformanceCounter(&after);
     const double wait_time = seconds_between(before, after, frequency);
 
@@ -35,7 +37,7 @@ bool wait_for_other_holder(HANDLE mutex)
                   wait_time);
         return false;
     default:
-        log_write(ERROR, "error getting mutex ownership, error=%d", static_cast<int>(result));
+        log_write(ERROR, "error getting mutex ownership, error=%d", static_cast<int>(error));
         return false;
     }
 }

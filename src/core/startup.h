@@ -1,7 +1,8 @@
 #pragma once
 
 // Exists exactly while an agent runs in the session: the agent holds it for
-// its life, and keyhaven-status only asks whether it is there.
+// its life. Any program may create it, so it tells nobody else that an
+// agent runs.
 constexpr char instance_mutex_name[] = "keyhaven_mutex";
 
 // Everything the process does: single-instance guard, start-up lines, the

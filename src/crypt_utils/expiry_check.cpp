@@ -93,7 +93,8 @@ bool check_cert_expiration(PCCERT_CONTEXT certificate)
     }
 
     SYSTEMTIME expires;
-    FileTimeToSystemTime(&info->NotAfter, &expires);
+    if (!trace.ok(FileTimeToSystemTime(&info->NotAfter, &expires), "FileTimeToSystemTime()"))
+        return false;
     unsigned short days = 0;
     if (expiry::days_left_warning(date_of(now), date_of(expires), days))
         warn_days_left(days, extract_cert_attribute(certificate));

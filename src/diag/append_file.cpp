@@ -1,9 +1,11 @@
 #include "diag/append_file.h"
 
+#include "diag/bounded_open.h"
 #include "diag/file_security.h"
 #include "diag/log_line.h"
 #include "diag/owned.h"
 #include "diag/package_folder.h"
+#include "diag/verified_files.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -154,14 +156,18 @@ SECURITY_ATTRIBUTES* log_file_security()
 }
 
 // Never follows a reparse point: a link at the log's name is opened itself
-// and then refused. Reading the data is asked for first, for the turn.
+// and then refused. Reading the data is asked for first, for the turn. A file
+// another process holds is waited for briefly; the line is then dropped.
 FileHandle open_log(const std::string& path, DWORD disposition, SECURITY_ATTRIBUTES* security)
 {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    FileHandle file(CreateFileA(path.c_str(), appending | FILE_READ_DATA, share, security, disposition, flags, nullptr));
-    if (!file.held() && GetLastError() == ERROR_ACCESS_DENIED)
-        file.reset(CreateFileA(path.c_str(), appending, share, security, disposition, flags, nullptr));
+    bounded_open::Request request{path, appending | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  disposition, true, security};
+    DWORD error = ERROR_SUCCESS;
+    FileHandle file = bounded_open::open_file(request, error);
+    if (!file.held() && error == ERROR_ACCESS_DENIED) {
+        request.access = appending;
+        file = bounded_open::open_file(request, error);
+    }
     return file;
 }
 
@@ -173,11 +179,16 @@ const std::string& user_sid()
 
 // One name, one file: a second link would carry the lines into a file its
 // maker chose (the settings file, another user's), a reparse point anywhere.
-bool is_plain_file(HANDLE file)
+// Checked on every line; identity says which file the handle reaches.
+bool is_plain_file(HANDLE file, verified_files::Identity& identity)
 {
     BY_HANDLE_FILE_INFORMATION information = {};
-    return GetFileInformationByHandle(file, &information) && information.nNumberOfLinks == 1 &&
-           !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    if (!GetFileInformationByHandle(file, &information) || information.nNumberOfLinks != 1 ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+    identity = verified_files::Identity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                                        information.nFileIndexLow};
+    return true;
 }
 
 // A file the agent did not just make was made by someone: by another user's
@@ -198,12 +209,27 @@ bool keeps_lines_private(HANDLE file)
 FileHandle open_for_appending(const std::string& path)
 {
     SECURITY_ATTRIBUTES* security = log_file_security();
-    FileHandle file = security ? open_log(path, CREATE_NEW, security) : FileHandle();
-    const bool made = file.held();
-    if (!made && (!security || GetLastError() == ERROR_FILE_EXISTS))
-        file = open_log(path, OPEN_EXISTING, nullptr);
-    if (file.held() && (!is_plain_file(file.get()) || (!made && !keeps_lines_private(file.get()))))
+    // A file that passed today is most likely there still: one open, not two.
+    const bool seen = verified_files::seen(path);
+    FileHandle file = seen ? open_log(path, OPEN_EXISTING, nullptr) : FileHandle();
+    bool made = false;
+    if (!file.held() && (!seen || GetLastError() == ERROR_FILE_NOT_FOUND)) {
+        file = security ? open_log(path, CREATE_NEW, security) : FileHandle();
+        made = file.held();
+        if (!made && (!security || GetLastError() == ERROR_FILE_EXISTS))
+            file = open_log(path, OPEN_EXISTING, nullptr);
+    }
+    if (!file.held())
+        return file;
+    verified_files::Identity identity = {};
+    if (!is_plain_file(file.get(), identity))
         return FileHandle();
+    // A file's security is judged once a day: who may re-permission a file
+    // that passed is a trusted principal, or its maker under an OWNER RIGHTS
+    // entry that lets them append and nothing more.
+    if (!made && !verified_files::passed(path, identity) && !keeps_lines_private(file.get()))
+        return FileHandle();
+    verified_files::note_passed(path, identity);
     return file;
 }
 

@@ -6,10 +6,14 @@
 // "c:\nivra", without the trailing backslash. (data_directory.cpp)
 extern const char data_folder_path[];
 
+// The security the agent gives c:\nivra when it makes the folder itself.
+extern const char data_folder_sddl[];
+
 // "c:\nivra\" once the folder exists or was created; empty otherwise, so that
 // callers fall back to the current directory. Creates the folder on demand.
 // A file, or a reparse point (a junction or a link that could lead anywhere),
-// standing at that path is no data folder. (data_directory.cpp)
+// standing at that path is no data folder, and neither is a folder whose
+// handle ends elsewhere. (data_directory.cpp)
 std::string data_directory();
 
 // "c:\nivra\" when the folder already exists as a real folder; empty
@@ -18,3 +22,8 @@ std::string existing_data_directory();
 
 // "c:\nivra\" whether or not anything stands there, for messages about it.
 std::string data_directory_path();
+
+// Whether anything (a file, a reparse point, a folder) stands at c:\nivra, or
+// whether that cannot be known; false only when the path is clearly free, as
+// when c:\ merely refuses a new folder.
+bool something_stands_at_data_directory();

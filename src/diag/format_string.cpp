@@ -12,3 +12,8 @@ std::string format_string(const char* format, ...)
     va_end(args);
     return buffer;
 }
+
+std::string with_error_code(const char* text, unsigned long error)
+{
+    return format_string("%s (error 0x%08lX)", text, error);
+}

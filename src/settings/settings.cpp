@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include "diag/data_directory.h"
 #include "diag/log.h"
 
 Settings settings = {0, 0, 1, 0};
@@ -38,8 +39,9 @@ int read_settings(std::string file_name)
     if (code == settings_not_parsed)
         log_write(ERROR, "settings file exception: %s\n", reason.c_str());
     warn_once_about_untaken(code, path, reason);
-    // Without the data folder nothing says whether its file is missing.
-    if (code == settings_not_opened && folder.empty())
+    // A file or a link standing at the data folder's place may hide a
+    // settings file; a folder that simply cannot be made holds none.
+    if (code == settings_not_opened && folder.empty() && something_stands_at_data_directory())
         return settings_no_data_folder;
     return code;
 }

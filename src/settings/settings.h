@@ -21,7 +21,7 @@ enum : int {
     settings_not_parsed = 302,      // read, but rejected by the parser
     settings_not_trusted = 303,     // someone besides the trusted principals may change it
     settings_not_readable = 304,    // it is there but cannot be opened or read
-    settings_no_data_folder = 305,  // no data folder, and no file in the current folder either
+    settings_no_data_folder = 305,  // something stands at the data folder's place, and no file in the current folder
 };
 
 // True for the codes of a file whose values were taken (0 and 300).
@@ -37,8 +37,9 @@ bool settings_taken(int code);
 int load_settings_file(const std::string& path, Settings& target, std::string& reason);
 
 // Reads data_directory() + file_name into settings. The codes of
-// load_settings_file, with settings_no_data_folder when there is no data
-// folder and no file_name in the current folder either. Logs the parser's
+// load_settings_file, with settings_no_data_folder when a file or a reparse
+// point stands at the data folder's place and there is no file_name in the
+// current folder either (a folder that cannot be made is settings_not_opened). Logs the parser's
 // message for 302 on every call, and a WARNING naming the file and the reason
 // for 303 and 304 once until the reason changes.
 int read_settings(std::string file_name);

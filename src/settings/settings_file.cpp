@@ -1,23 +1,16 @@
 #include "settings/settings.h"
 
+#include "diag/bounded_open.h"
 #include "diag/file_security.h"
+#include "diag/format_string.h"
 #include "diag/owned.h"
 #include "settings/settings_parser.h"
 #include "settings/settings_text.h"
-
-#include <cstdio>
 
 namespace {
 
 // Far above any settings file an administrator writes; keeps the read bounded.
 const DWORD largest_file = 16 * 1024 * 1024;
-
-std::string with_code(const char* text, DWORD error)
-{
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
-    return std::string(text) + " (error " + code + ")";
-}
 
 // Best-fit mapping is off: it would turn a full-width "#" or "=" into the
 // ASCII one and change what a line means.
@@ -40,7 +33,7 @@ int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
 {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size)) {
-        reason = with_code("its size cannot be read", GetLastError());
+        reason = with_error_code("its size cannot be read", GetLastError());
         return settings_not_readable;
     }
     if (size.QuadPart > largest_file) {
@@ -53,7 +46,7 @@ int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
     while (total < bytes.size()) {
         DWORD got = 0;
         if (!ReadFile(file, &bytes[total], static_cast<DWORD>(bytes.size()) - total, &got, nullptr)) {
-            reason = with_code("it cannot be read", GetLastError());
+            reason = with_error_code("it cannot be read", GetLastError());
             return settings_not_readable;
         }
         if (got == 0)
@@ -70,15 +63,17 @@ int load_settings_file(const std::string& path, Settings& target, std::string& r
 {
     reason.clear();
     // Other programs may go on reading and writing it; a link is opened
-    // itself, not followed.
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // itself, not followed. A program holding it (any user may read it) is
+    // waited for briefly, then the turn goes on without it.
+    const bounded_open::Request request{path, GENERIC_READ | READ_CONTROL,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, true,
+                                        nullptr};
+    DWORD error = ERROR_SUCCESS;
+    FileHandle file = bounded_open::open_file(request, error);
     if (!file.held()) {
-        const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return settings_not_opened;
-        reason = with_code("it cannot be opened", error);
+        reason = with_error_code(bounded_open::is_held(error) ? "another program holds it" : "it cannot be opened", error);
         return settings_not_readable;
     }
     if (!open_file_trusted(file.get(), file_trust::changing_rights_with_append, reason))

@@ -7,6 +7,14 @@ bool starts_with(const std::string& bytes, const char* mark, std::string::size_t
     return bytes.size() >= length && bytes.compare(0, length, mark, length) == 0;
 }
 
+// A text-mode read stops at Ctrl-Z, which "copy /a" and other DOS-era tools
+// put at the end of a text file; neither code page has a character there.
+std::string up_to_end_of_file_mark(const std::string& bytes, std::string::size_type start)
+{
+    const std::string::size_type mark = bytes.find('\x1A', start);
+    return bytes.substr(start, mark == std::string::npos ? std::string::npos : mark - start);
+}
+
 }  // namespace
 
 SettingsEncoding settings_encoding(const std::string& bytes)
@@ -23,12 +31,8 @@ SettingsEncoding settings_encoding(const std::string& bytes)
 bool settings_text_of(const std::string& bytes, Utf16ToAnsi to_ansi, std::string& text, std::string& reason)
 {
     const SettingsEncoding encoding = settings_encoding(bytes);
-    if (encoding == SettingsEncoding::ansi) {
-        text = bytes;
-        return true;
-    }
-    if (encoding == SettingsEncoding::utf8_with_mark) {
-        text = bytes.substr(3);
+    if (encoding == SettingsEncoding::ansi || encoding == SettingsEncoding::utf8_with_mark) {
+        text = up_to_end_of_file_mark(bytes, encoding == SettingsEncoding::ansi ? 0 : 3);
         return true;
     }
     if (bytes.size() % 2 != 0) {

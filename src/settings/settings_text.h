@@ -14,7 +14,8 @@ SettingsEncoding settings_encoding(const std::string& bytes);
 typedef bool (*Utf16ToAnsi)(const std::u16string& units, std::string& text);
 
 // The file's bytes as the parser's text: as they are without a mark, without
-// the mark for UTF-8, converted by to_ansi for UTF-16 (the mark dropped).
+// the mark for UTF-8, both up to the first 0x1A (end of file for a
+// text-mode read), converted by to_ansi for UTF-16 (the mark dropped).
 // False with a reason when a UTF-16 file ends in half a unit or cannot be
 // converted.
 bool settings_text_of(const std::string& bytes, Utf16ToAnsi to_ansi, std::string& text, std::string& reason);

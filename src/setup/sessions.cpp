@@ -75,7 +75,8 @@ void end_process(MSIHANDLE install, const PROCESSENTRY32& entry, const std::wstr
     KernelHandle process(
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
     if (!process.held()) {
-        log_line(install, which + " cannot be opened (error " + number(GetLastError()) + "), not ended");
+        const DWORD error = GetLastError();
+        log_line(install, which + " cannot be opened (error " + number(error) + "), not ended");
         return;
     }
     std::wstring image;
@@ -89,7 +90,8 @@ void end_process(MSIHANDLE install, const PROCESSENTRY32& entry, const std::wstr
         return;
     }
     if (!TerminateProcess(process.get(), 1)) {
-        log_line(install, which + " cannot be ended (error " + number(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        log_line(install, which + " cannot be ended (error " + number(error) + ")");
         return;
     }
     if (WaitForSingleObject(process.get(), end_wait_ms) != WAIT_OBJECT_0) {
@@ -116,7 +118,8 @@ void start_in_session(MSIHANDLE install, DWORD session, const std::string& progr
     std::string where = "session " + number(session);
     KernelHandle token;
     if (!WTSQueryUserToken(session, token.put())) {
-        log_line(install, "no user token for " + where + " (error " + number(GetLastError()) +
+        const DWORD error = GetLastError();
+        log_line(install, "no user token for " + where + " (error " + number(error) +
                               "): agent not started there, it starts at the user's next logon");
         return;
     }
@@ -126,7 +129,8 @@ void start_in_session(MSIHANDLE install, DWORD session, const std::string& progr
     }
     EnvironmentBlock environment;
     if (!CreateEnvironmentBlock(environment.put(), token.get(), FALSE)) {
-        log_line(install, "no environment for the user of " + where + " (error " + number(GetLastError()) +
+        const DWORD error = GetLastError();
+        log_line(install, "no environment for the user of " + where + " (error " + number(error) +
                               "): agent not started there");
         return;
     }
@@ -140,7 +144,8 @@ void start_in_session(MSIHANDLE install, DWORD session, const std::string& progr
     PROCESS_INFORMATION started{};
     if (!CreateProcessAsUserA(token.get(), program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
                               CREATE_UNICODE_ENVIRONMENT, environment.get(), nullptr, &startup, &started)) {
-        log_line(install, "agent not started in " + where + " (error " + number(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        log_line(install, "agent not started in " + where + " (error " + number(error) + ")");
         return;
     }
     KernelHandle process(started.hProcess), thread(started.hThread);
@@ -154,7 +159,8 @@ bool user_sessions(MSIHANDLE install, std::vector<DWORD>& sessions)
     SessionList list;
     DWORD count = 0;
     if (!WTSEnumerateSessionsA(WTS_CURRENT_SERVER_HANDLE, 0, 1, list.put(), &count)) {
-        log_line(install, "sessions cannot be listed (error " + number(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        log_line(install, "sessions cannot be listed (error " + number(error) + ")");
         return false;
     }
     for (DWORD i = 0; i < count; ++i) {
@@ -183,7 +189,8 @@ extern "C" UINT __stdcall StopAgents(MSIHANDLE install)
         folder += L'\\';
     FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.held()) {
-        log_line(install, "running agents cannot be listed (error " + number(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        log_line(install, "running agents cannot be listed (error " + number(error) + ")");
         return ERROR_SUCCESS;
     }
     PROCESSENTRY32 entry{};
@@ -208,7 +215,8 @@ extern "C" UINT __stdcall StartAgents(MSIHANDLE install)
         // Only the session this install runs in can be known then.
         DWORD own = 0;
         if (!ProcessIdToSessionId(GetCurrentProcessId(), &own)) {
-            log_line(install, "no session listed and the own one unknown (error " + number(GetLastError()) +
+            const DWORD error = GetLastError();
+            log_line(install, "no session listed and the own one unknown (error " + number(error) +
                                   "): agent not started");
             return ERROR_SUCCESS;
         }

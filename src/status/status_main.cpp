@@ -55,6 +55,15 @@ int main(int argc, char** argv)
         write_output(status::help_text());
         return status::exit_healthy;
     }
+    // Session 0 holds services, and no user's agent: whatever runs there, or
+    // whatever mutex any service made, says nothing about a user's agent.
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session) || session == 0) {
+        std::fprintf(stderr, "keyhaven-status: run it as the logged-on user, in that user's session: it reports "
+                             "the agent and certificates of the session it runs in, and this is session 0 "
+                             "(or one it cannot name)\n");
+        return status::exit_no_agent;
+    }
     const status::StatusReport report = status::gather_status(options);
     write_output(options.json ? status::json_text(report) : status::table_text(report));
     return status::exit_status(report);

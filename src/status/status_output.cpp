@@ -38,12 +38,16 @@ Json settings_json(const SettingsReport& settings)
                 {"holds_cleaning", settings.holds_cleaning}};
 }
 
+static_assert(log_tail_mib == 4, "the JSON names the part of the log it counts in");
+
 Json log_json(const LogReport& log)
 {
     return Json{{"file", text_or_null(log.file)},
                 {"last_written_at", text_or_null(log.last_written_at)},
                 {"errors", log.readable ? Json(log.errors) : Json(nullptr)},
-                {"last_error", log.readable ? text_or_null(log.last_error) : Json(nullptr)}};
+                {"last_error", log.readable ? text_or_null(log.last_error) : Json(nullptr)},
+                {"counted", log.readable ? Json(log.tail_only ? "last_4_mib" : "whole_file") : Json(nullptr)},
+                {"reason", text_or_null(log.reason)}};
 }
 
 Json keeper_json(const KeeperReport& keeper)
@@ -106,8 +110,9 @@ std::string log_line_text(const LogReport& log)
     std::string line = log.file + (log.last_written_at.empty() ? ", not written today"
                                                                  : ", last written " + log.last_written_at);
     if (!log.readable)
-        return line + (log.last_written_at.empty() ? "" : ", not readable by this user");
-    line += ", " + std::to_string(log.errors) + " ERROR line" + (log.errors == 1 ? "" : "s");
+        return line + (log.last_written_at.empty() ? "" : ", not read: " + or_dash(log.reason));
+    line += ", " + std::to_string(log.errors) + " ERROR line" + (log.errors == 1 ? "" : "s") +
+            (log.tail_only ? " in its last " + std::to_string(log_tail_mib) + " MiB" : "");
     if (!log.last_error.empty())
         line += "\n              last: " + log.last_error;
     return line;

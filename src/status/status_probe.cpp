@@ -1,12 +1,12 @@
 #include "status/status_probe.h"
 
 #include "core/cleaning_hold.h"
-#include "core/startup.h"
 #include "crypt_utils/store_cleaning.h"
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/data_directory.h"
+#include "diag/format_string.h"
 #include "diag/log_line.h"
 #include "diag/owned.h"
 #include "diag/versions.h"
@@ -16,6 +16,7 @@
 #include <tlhelp32.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <ctime>
 #include <vector>
 
@@ -28,6 +29,9 @@ const char run_value[] = "Keyhaven";
 const char agent_program[] = "keyhaven.exe";
 const char settings_file[] = "Keyhaven.ini";
 const DWORD read_chunk = 64 * 1024;
+// Far more than a day's lines of a healthy agent; a log grown past it (a
+// user appending, an agent failing on every turn) is judged by its end.
+const unsigned long long log_tail_bytes = log_tail_mib * 1024 * 1024;
 const DWORD max_key_link_size = 64 * 1024;
 
 inline void close_key(HKEY key)
@@ -74,16 +78,6 @@ unsigned long long ticks(const FILETIME& time)
 
 // --- agent ----------------------------------------------------------------------
 
-// Only asks whether the mutex is there: never waits on it, never owns it.
-bool agent_running()
-{
-    KernelHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, instance_mutex_name));
-    if (mutex.held())
-        return true;
-    // A mutex this user may not open exists all the same.
-    return GetLastError() == ERROR_ACCESS_DENIED;
-}
-
 // The program the package's Run value starts at every logon.
 std::string installed_agent_path()
 {
@@ -108,9 +102,26 @@ std::string installed_agent_path()
     return program_of_command(command);
 }
 
-// The image of a keyhaven.exe process of this session, for an agent that
-// was started other than by the package.
-std::string running_agent_path()
+// Volume and file index: one file however its path is spelt (case, short
+// names, a second route to the same folder).
+bool same_file(const std::string& first, const std::string& second)
+{
+    BY_HANDLE_FILE_INFORMATION a = {}, b = {};
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    FileHandle one(CreateFileA(first.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    FileHandle two(CreateFileA(second.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!one.held() || !two.held() || !GetFileInformationByHandle(one.get(), &a) ||
+        !GetFileInformationByHandle(two.get(), &b))
+        return lstrcmpiA(first.c_str(), second.c_str()) == 0;
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The image of a keyhaven.exe process of this session: the installed
+// program's when installed is given, else any of that name. A mutex or a
+// process name any user can take proves nothing; an image path a process
+// cannot choose does. Empty when none runs.
+std::string running_agent_path(const std::string& installed)
 {
     DWORD own_session = 0;
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &own_session))
@@ -128,8 +139,11 @@ std::string running_agent_path()
         KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         char path[MAX_PATH + 1] = {};
         DWORD size = MAX_PATH;
-        if (process.held() && QueryFullProcessImageNameA(process.get(), 0, path, &size))
-            return std::string(path, size);
+        if (!process.held() || !QueryFullProcessImageNameA(process.get(), 0, path, &size))
+            continue;
+        const std::string image(path, size);
+        if (installed.empty() || same_file(image, installed))
+            return image;
     }
     return std::string();
 }
@@ -137,17 +151,15 @@ std::string running_agent_path()
 AgentReport probe_agent()
 {
     AgentReport agent;
-    agent.running = agent_running();
-    std::string path = installed_agent_path();
-    agent.source = "installed";
-    if (path.empty()) {
-        path = agent.running ? running_agent_path() : std::string();
-        agent.source = path.empty() ? "" : "running";
-    }
+    const std::string installed = installed_agent_path();
+    const std::string running = running_agent_path(installed);
+    agent.running = !running.empty();
+    const std::string path = installed.empty() ? running : installed;
+    agent.source = installed.empty() ? (running.empty() ? "" : "running") : "installed";
     std::string version;
     if (!path.empty() && get_file_version(path, version))
-        agent.version = version;
-    agent.path = utf8_from_ansi(path);
+        agent.version = printable(version);
+    agent.path = printable(utf8_from_ansi(path));
     return agent;
 }
 
@@ -164,7 +176,7 @@ SettingsReport probe_settings(const std::string& folder)
     std::string reason;
     report.code = load_settings_file(path, values, reason);
     report.taken = settings_taken(report.code);
-    report.reason = utf8_from_ansi(reason);
+    report.reason = printable(utf8_from_ansi(reason));
     if (report.taken)
         report.values = values;
     // As an agent starting now would: one that took an earlier file keeps
@@ -182,25 +194,62 @@ std::tm local_now()
     return when;
 }
 
-// Counts the ERROR lines, reading in pieces and sharing the file with the
-// agents that append to it. False when this user may not read it.
+// Counts the ERROR lines of the file's last log_tail_bytes, reading in pieces
+// and sharing the file with the agents that append to it. The handle is the
+// file's own: a link is opened itself, never followed, and a file with a
+// second name is not read (any user may link a file of their choosing to
+// today's name). False with the reason when the file is not read.
 bool scan_errors(const std::string& path, LogReport& report)
 {
     FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.held())
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.held()) {
+        report.reason = with_error_code("this user may not read it", GetLastError());
         return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file.get(), &info)) {
+        report.reason = with_error_code("its kind cannot be read", GetLastError());
+        return false;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        report.reason = "it is a reparse point, not the agent's file";
+        return false;
+    }
+    if (info.nNumberOfLinks != 1) {
+        report.reason = "it has " + std::to_string(info.nNumberOfLinks) + " names, not the agent's file alone";
+        return false;
+    }
+    const unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     ErrorLines errors;
-    std::vector<char> chunk(read_chunk);
-    DWORD got = 0;
-    do {
-        if (!ReadFile(file.get(), chunk.data(), read_chunk, &got, nullptr))
+    if (size > log_tail_bytes) {
+        LARGE_INTEGER start;
+        start.QuadPart = static_cast<LONGLONG>(size - log_tail_bytes);
+        if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) {
+            report.reason = with_error_code("it cannot be read", GetLastError());
             return false;
+        }
+        // The piece of a line the tail starts in is not counted.
+        errors.skip_to_next_line();
+        report.tail_only = true;
+    }
+    std::vector<char> chunk(read_chunk);
+    unsigned long long left = std::min<unsigned long long>(size, log_tail_bytes);
+    while (left > 0) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(std::min<unsigned long long>(left, read_chunk)),
+                      &got, nullptr)) {
+            report.reason = with_error_code("it cannot be read", GetLastError());
+            return false;
+        }
+        if (got == 0)
+            break;
         errors.feed(chunk.data(), got);
-    } while (got > 0);
+        left -= got;
+    }
     errors.finish();
     report.errors = errors.count();
-    report.last_error = utf8_from_ansi(errors.last());
+    report.last_error = printable(utf8_from_ansi(errors.last()));
     return true;
 }
 
@@ -255,11 +304,11 @@ CertificateReport describe(PCCERT_CONTEXT certificate, const std::string& contai
 {
     const CERT_INFO& info = *certificate->pCertInfo;
     CertificateReport report;
-    report.subject_cn = utf8_from_ansi(crypt_utils::extract_cert_attribute(certificate));
-    report.issuer_cn = utf8_from_ansi(crypt_utils::extract_issuer_attribute(certificate));
+    report.subject_cn = printable(utf8_from_ansi(crypt_utils::extract_cert_attribute(certificate)));
+    report.issuer_cn = printable(utf8_from_ansi(crypt_utils::extract_issuer_attribute(certificate)));
     report.serial = hex_digits(info.SerialNumber.pbData, info.SerialNumber.cbData, true);
     report.thumbprint = thumbprint_of(certificate);
-    report.container = container;
+    report.container = printable(container);
     SYSTEMTIME not_after = {};
     if (FileTimeToSystemTime(&info.NotAfter, &not_after)) {
         report.not_after = iso_utc(utc_time(not_after));

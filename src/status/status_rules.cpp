@@ -79,7 +79,7 @@ std::string help_text()
            "                  agent {running, version, path, source},\n"
            "                  settings {state, reason, file, code, mark_default, ignore_cards,\n"
            "                            clean_storage, init_plugin, holds_cleaning},\n"
-           "                  log {file, last_written_at, errors, last_error},\n"
+           "                  log {file, last_written_at, errors, last_error, counted, reason},\n"
            "                  certificates [{subject_cn, issuer_cn, serial, thumbprint, not_after,\n"
            "                                 days_left, expired, container}], warn_days\n"
            "  --all           every certificate in the user's store \"My\", not only those linked\n"
@@ -88,19 +88,20 @@ std::string help_text()
            "  --help          this text\n"
            "\n"
            "Reported for the user who runs it, in that user's session:\n"
-           "  agent         whether an agent runs here (its \"keyhaven_mutex\" exists); the version and\n"
-           "                path of the agent the package installed (its Run value), else of the running one\n"
+           "  agent         whether the installed keyhaven.exe (the package's Run value) runs in this\n"
+           "                session, else any keyhaven.exe; its version and path\n"
            "  settings      how the agent takes c:\\nivra\\Keyhaven.ini: missing, read, or not_taken with\n"
            "                the reason; the four values it gives (defaults otherwise); whether an agent\n"
            "                starting now would hold cleaning because the file is there but not taken\n"
            "  log           today's full log file and when it was last written; where this user may\n"
-           "                read it, how many ERROR lines it holds and the last one (null otherwise)\n"
+           "                read it, how many ERROR lines its last 4 MiB hold and the last one (null,\n"
+           "                with the reason, for a file not read: a link, a second name, no right)\n"
            "  certificates  subject and issuer common names, serial and SHA-1 thumbprint (uppercase\n"
            "                hexadecimal, most significant byte first), NotAfter (UTC), whole days left\n"
            "                (negative once expired) and the linked container\n"
            "\n"
            "Exit status, the first that applies:\n"
-           "  1   no agent runs in this session\n"
+           "  1   no agent runs in this session, or it was run in session 0 (as a service)\n"
            "  3   the settings file is there but the agent does not take it\n"
            "  2   a listed certificate has expired or expires within the horizon\n"
            "  0   otherwise\n"
@@ -181,10 +182,33 @@ std::string program_of_command(const std::string& command)
     return command.substr(start, command.find_first_of(" \t", start) - start);
 }
 
+std::string printable(const std::string& text)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    const std::string escaped = log_line::escaped_name(text);
+    std::string shown;
+    shown.reserve(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(escaped[i]);
+        const unsigned char next = i + 1 < escaped.size() ? static_cast<unsigned char>(escaped[i + 1]) : 0;
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            shown += "\\u00";
+            shown += digits[next >> 4];
+            shown += digits[next & 0x0F];
+            ++i;
+        } else {
+            shown += escaped[i];
+        }
+    }
+    return shown;
+}
+
 void ErrorLines::feed(const char* data, std::size_t size)
 {
     for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == '\n') {
+        if (skipping_) {
+            skipping_ = data[i] != '\n';
+        } else if (data[i] == '\n') {
             end_line();
         } else if (line_.size() < log_line::line_buffer_size) {
             // The agent writes no longer line; whatever is longer is cut here.

@@ -53,12 +53,17 @@ struct SettingsReport {
 // "missing", "read" or "not_taken" (the file is there but the agent does not take it).
 const char* settings_state(const SettingsReport& settings);
 
+// Only this much of the end of the log is read; its ERROR lines are counted.
+constexpr unsigned long long log_tail_mib = 4;
+
 struct LogReport {
     std::string file;
     std::string last_written_at;  // empty when the file is not there
     bool readable = false;        // errors and last_error mean something only then
     long long errors = 0;
     std::string last_error;
+    bool tail_only = false;  // errors counted in the last log_tail_mib MiB only
+    std::string reason;      // why a file that is there was not read
 };
 
 struct UtcTime {
@@ -116,12 +121,21 @@ std::string hex_digits(const unsigned char* bytes, std::size_t size, bool revers
 // end of the first ".exe" when unquoted.
 std::string program_of_command(const std::string& command);
 
+// A UTF-8 text read from a file, the store or a certificate as the report
+// may print it: control characters escaped as the log escapes names
+// ("\x1B"), and the C1 controls (U+0080 to U+009F), which some terminals
+// obey too, as "\u009B". No byte then moves a console's cursor or colours.
+std::string printable(const std::string& text);
+
 // Counts the ERROR lines of a log file fed in pieces of any size, keeping
 // the last one (without its line end); memory stays bounded whatever the
 // file holds.
 class ErrorLines {
 public:
     void feed(const char* data, std::size_t size);
+    // For a read that starts inside the file: the piece of a line before the
+    // first line end is not counted.
+    void skip_to_next_line() { skipping_ = true; }
     void finish();
     long long count() const { return count_; }
     const std::string& last() const { return last_; }
@@ -131,6 +145,7 @@ private:
     std::string line_;
     long long count_ = 0;
     std::string last_;
+    bool skipping_ = false;
 };
 
 }  // namespace status

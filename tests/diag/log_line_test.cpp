@@ -1,4 +1,5 @@
 #include "diag/log_line.h"
+#include "diag/verified_files.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,26 @@ TEST(LogLine, ControlCharactersOfANameAreEscapedButTabAndCodePageLetters)
     EXPECT_EQ("a\\x0A14:03:07 > [  INFO   ]: b\\x0D\\x00\\x1F\\x7F\tc\\d",
               log_line::escaped_name(std::string("a\n14:03:07 > [  INFO   ]: b\r\0\x1F\x7F\tc\\d", 35)));
     EXPECT_EQ("\xC8\xE2\xE0\xED \x80%s", log_line::escaped_name("\xC8\xE2\xE0\xED \x80%s"));
+}
+
+// A file is judged again when its name reaches another file, and each day's
+// name afresh; a handful of names is kept, the oldest dropped first.
+TEST(VerifiedLogFiles, PassedOnlyAsTheSameFileUnderTheSameName)
+{
+    const verified_files::Identity file{7, 0, 42}, other{7, 0, 43}, elsewhere{8, 0, 42};
+    const std::string today = "c:\\nivra\\Keyhaven_test_01_01_2027.log";
+    EXPECT_FALSE(verified_files::passed(today, file) || verified_files::seen(today));
+    verified_files::note_passed(today, file);
+    EXPECT_TRUE(verified_files::passed(today, file) && verified_files::seen(today));
+    EXPECT_FALSE(verified_files::passed(today, other));
+    EXPECT_FALSE(verified_files::passed(today, elsewhere));
+    EXPECT_FALSE(verified_files::passed("c:\\nivra\\Keyhaven_test_02_01_2027.log", file));
+    verified_files::note_passed(today, other);
+    EXPECT_FALSE(verified_files::passed(today, file));
+    for (int day = 10; day < 18; ++day)
+        verified_files::note_passed("c:\\nivra\\Keyhaven_test_" + std::to_string(day) + "_01_2027.log", file);
+    EXPECT_FALSE(verified_files::seen(today));
+    EXPECT_TRUE(verified_files::passed("c:\\nivra\\Keyhaven_test_17_01_2027.log", file));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // log_write and data_directory against the real c:\nivra of the workstation.
 #include "diag/append_file.h"
+#include "diag/bounded_open.h"
 #include "diag/file_security.h"
 #include "diag/log.h"
 #include "diag/package_folder.h"
@@ -103,6 +104,57 @@ TEST_F(Log, ATurnAnotherWriterKeepsLosesNoLine)
     log_write(INFO, "after");
     expected.push_back("[  INFO   ]: after");
     EXPECT_EQ(expected, agent_log::entries(true));
+}
+
+// Another process holds the full log under an opportunistic lock whose break
+// it never acknowledges (Wine has none, so the open reports it): the line is
+// dropped from that file only, after attempts that pause at most the bound in
+// all, and the next line tries once. The count of attempts is the proof:
+// every pause but the last is a full one, and together they stay within it.
+std::string held_path;
+int held_attempts = 0;
+
+HANDLE break_never_acknowledged(const bounded_open::Request& request, DWORD& error)
+{
+    if (request.path != held_path)
+        return bounded_open::attempt_without_waiting(request, error);
+    ++held_attempts;
+    error = bounded_open::oplock_break_error;
+    return nullptr;
+}
+
+TEST_F(Log, ALogFileAnotherProcessHoldsDropsItsLineAfterABoundedWait)
+{
+    log_write(INFO, "before");
+    held_path = agent_log::path();
+    held_attempts = 0;
+    const bounded_open::Attempt real = bounded_open::replace_attempt(break_never_acknowledged);
+    log_write(INFO, "held");
+    const int first_line = held_attempts;
+    log_write(INFO, "held again");
+    bounded_open::replace_attempt(real);
+    log_write(INFO, "after");
+
+    EXPECT_GT(first_line, 1);
+    EXPECT_LE(first_line, 1 + static_cast<int>(bounded_open::hold_budget_ms / bounded_open::hold_retry_ms));
+    EXPECT_EQ(first_line + 1, held_attempts);
+    EXPECT_EQ((Entries{"[  INFO   ]: before", "[  INFO   ]: after"}), agent_log::entries());
+    EXPECT_EQ((Entries{"[  INFO   ]: before", "[  INFO   ]: held", "[  INFO   ]: held again", "[  INFO   ]: after"}),
+              agent_log::entries(true));
+}
+
+// A program that opens the log sharing nothing stops no agent either.
+TEST_F(Log, ALogFileOpenedWithoutSharingIsSkipped)
+{
+    log_write(INFO, "before");
+    HANDLE holder = CreateFileA(agent_log::path(true).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    log_write(INFO, "while held");
+    CloseHandle(holder);
+    log_write(INFO, "after");
+    EXPECT_EQ((Entries{"[  INFO   ]: before", "[  INFO   ]: after"}), agent_log::entries(true));
+    EXPECT_EQ((Entries{"[  INFO   ]: before", "[  INFO   ]: while held", "[  INFO   ]: after"}), agent_log::entries());
 }
 
 // Another user's agent makes the day's file as often as this one does; what
@@ -251,6 +303,31 @@ TEST(DataDirectory, IsTheNivraFolderWithATrailingBackslash)
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Wine stores no DACL: the folder's security is proved on its descriptor.
+// Users, and its maker through OWNER RIGHTS, may add a file and nothing else
+// that changes the folder; administrators and SYSTEM keep full control.
+TEST(DataDirectory, AFolderTheAgentMakesLetsUsersAddFilesAndNothingMore)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        (std::string("O:S-1-5-21-1-2-3-1001") + data_folder_sddl).c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    file_trust::FileSecurity security;
+    EXPECT_TRUE(security_of_descriptor(descriptor, security));
+    LocalFree(descriptor);
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    security.owner = "S-1-5-32-544";  // judged apart from the owner, whom the OWNER RIGHTS entry caps
+    const std::string me = "S-1-5-21-1-2-3-1001";
+    EXPECT_TRUE(file_trust::only_trusted_can_change(security, me, file_trust::folder_changing_rights & ~0x2UL));
+    EXPECT_FALSE(file_trust::only_trusted_can_change(security, me, file_trust::folder_changing_rights));
+    bool owner_capped = false;
+    for (const auto& entry : security.dacl)
+        owner_capped = owner_capped || (entry.sid == "S-1-3-4" && !(entry.mask & 0x000C0000UL));
+    EXPECT_TRUE(owner_capped);
+}
+
 // CreateDirectoryA reports ERROR_ALREADY_EXISTS for a file as for a folder.
 TEST(DataDirectory, AFileInThePlaceOfTheFolderIsNoDataFolder)
 {
@@ -259,17 +336,21 @@ TEST(DataDirectory, AFileInThePlaceOfTheFolderIsNoDataFolder)
     ASSERT_TRUE(MoveFileA("c:\\nivra", moved));
     EXPECT_EQ("", existing_data_directory());  // and makes none
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("c:\\nivra"));
+    const bool free_place = !something_stands_at_data_directory();
     HANDLE file = CreateFileA("c:\\nivra", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     CloseHandle(file);
 
     std::string directory = data_directory();
     std::string existing = existing_data_directory();
+    const bool taken_place = something_stands_at_data_directory();
 
     DeleteFileA("c:\\nivra");
     MoveFileA(moved, "c:\\nivra");
     EXPECT_EQ("", directory);
     EXPECT_EQ("", existing);
+    EXPECT_TRUE(free_place);
+    EXPECT_TRUE(taken_place);
 }
 
 }  // namespace

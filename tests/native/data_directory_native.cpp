@@ -34,3 +34,10 @@ std::string data_directory()
         path += '/';
     return path;
 }
+
+// The native folder is made on demand or named by the run: nothing of
+// anyone else's stands in its place.
+bool something_stands_at_data_directory()
+{
+    return false;
+}

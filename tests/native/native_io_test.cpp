@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,21 @@ TEST_F(NativeDataFolder, SettingsFileMissingLeavesTheFields)
     EXPECT_EQ(settings_not_opened, read_settings("Keyhaven.ini"));
     EXPECT_EQ(7, settings.clean_storage);
     EXPECT_EQ(1, settings.mark_default);
+}
+
+// A folder that cannot be made, with nothing in its place, holds no settings
+// file: the defaults of a missing one, not the hold of 305.
+TEST_F(NativeDataFolder, NoDataFolderWithNothingInItsPlaceIsAMissingFile)
+{
+    write_settings("not a folder");
+    const char* chosen = std::getenv("KEYHAVEN_DATA_DIRECTORY");
+    const std::string kept = chosen ? chosen : "";
+    setenv("KEYHAVEN_DATA_DIRECTORY", (folder + "Keyhaven.ini/below/").c_str(), 1);
+    const bool no_folder = data_directory().empty();
+    const int code = read_settings("no-such-settings.ini");
+    setenv("KEYHAVEN_DATA_DIRECTORY", kept.c_str(), 1);
+    EXPECT_TRUE(no_folder);
+    EXPECT_EQ(settings_not_opened, code);
 }
 
 TEST_F(NativeDataFolder, SettingsFileReadThenReadAgain)

@@ -428,6 +428,12 @@ class PackageData(unittest.TestCase):
                 changed.write_bytes(bytes(data))
                 self.assertFalse(verify(changed, TEST_CA), signed)
 
+    def test_the_throw_away_ca_signs_code_only_and_no_ca_below_it(self):
+        shown = subprocess.run(["openssl", "x509", "-in", str(TEST_CA), "-noout", "-ext",
+                                "basicConstraints,extendedKeyUsage"], stdout=subprocess.PIPE, check=True).stdout.decode()
+        self.assertEqual(["CA:TRUE, pathlen:0", "Code Signing"],
+                         [line.strip() for line in shown.splitlines() if line.startswith(" ")])
+
     def test_the_security_rows_are_the_ones_the_readme_gives(self):
         # Wine's msiexec ignores them: they are checked as the data Windows applies.
         exported = subprocess.run(["msiinfo", "export", str(next(PACKAGES.glob(TEST_SIGNED))),

@@ -1,8 +1,8 @@
 """A settings file that stays broken, turns binary, holds NUL bytes, carries
 a 1 MB line, or is rewritten while the agent reads it. The agent keeps
 running and keeps the last good values (each broken read logged), and ends
-with the values the file ends with. A file in UTF-16 or with a UTF-8
-byte-order mark is read; one that is broken or another user's at start-up
+with the values the file ends with. A file in UTF-16, with a UTF-8
+byte-order mark or ending in Ctrl-Z is read; one that is broken or another user's at start-up
 holds the cleaning, so a hand-imported certificate survives the carriers."""
 import os
 import random
@@ -158,11 +158,14 @@ class SettingsFaults(FaultScenario):
         self.assertNotIn(INFO + " === cleaning [MY] storage: ===", self.entries())
         return carried
 
-    def test_utf16_file_and_a_semicolon_line_at_start_up_keep_a_hand_imported_certificate(self):
+    def test_utf16_ctrl_z_end_and_a_semicolon_line_at_start_up_keep_a_hand_imported_certificate(self):
         utf16 = lambda: settings.write(self.ws, "utf-16le", clean_storage=0, ignore_cards=1)  # noqa: E731
+        ctrl_z = lambda: self.write(GOOD + b"\x1a")  # noqa: E731  what "copy /a" writes
         semicolon = lambda: self.write(b"[properties]\r\n; off\r\nclean_storage = 0\r\n")  # noqa: E731
         for what, write, values, status in (
                 ("UTF-16", utf16, "[mark_default=0, ignore_cards=1, clean_storage=0, init_plugin=0]",
+                 INFO + "settings read status { OK, code=0 }"),
+                ("Ctrl-Z", ctrl_z, "[mark_default=0, ignore_cards=0, clean_storage=0, init_plugin=0]",
                  INFO + "settings read status { OK, code=0 }"),
                 ("semicolon", semicolon, "[mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0]",
                  ERROR + "settings read status { ERROR, code=302 }")):
@@ -183,6 +186,7 @@ class SettingsFaults(FaultScenario):
                     self.wait_for_entry(INFO + "[MY] storage cleaning follows the settings again (code=300)")
                 else:
                     self.assertEqual([], held)
+                    self.assertEqual([], [e for e in self.entries() if e.startswith(ERROR)])
                 self.assertAgentRunning(pid)
                 agent.stop_all(self.ws)
 

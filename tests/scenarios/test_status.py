@@ -3,6 +3,7 @@ and its exit status against a running agent, a token, the settings file
 and a faked calendar; and that it leaves the agent's logs alone."""
 import datetime
 import json
+import os
 
 import harness
 from harness import ScenarioTest, wait_until
@@ -53,6 +54,8 @@ class Status(StatusTest):
         self.assertEqual(0, self.report("--warn-days", "5")[0])
 
     def test_no_agent_is_status_1_and_creates_nothing(self):
+        # The agent's mutex, which any program may create, is no agent.
+        self.bench("mutex", "unowned", "keyhaven_mutex")
         code, report = self.report()
         self.assertEqual((1, False), (code, report["agent"]["running"]))
         self.assertFalse(self.ws.nivra.exists(), "c:\\nivra made by the status program")
@@ -70,6 +73,29 @@ class Status(StatusTest):
                           report["settings"]["holds_cleaning"]))
         self.assertGreaterEqual(report["log"]["errors"], 2)
         self.assertIn("[  ERROR  ]: ", report["log"]["last_error"])
+
+    def test_a_line_a_user_appended_reaches_no_console_as_escapes(self):
+        self.start_agent()
+        self.wait_for_entry(SETTINGS_SEEN)
+        with open(agent.log_path(self.ws), "ab") as log:
+            log.write(b"12:00:00 > [  ERROR  ]: \x1b[2J\x1b]0;owned\x07 call the help desk\r\n")
+        code, out = self.status()
+        self.assertNotIn(b"\x1b", out)
+        code, report = self.report()
+        self.assertEqual("[  ERROR  ]: \\x1B[2J\\x1B]0;owned\\x07 call the help desk",
+                         report["log"]["last_error"][len("12:00:00 > "):])
+
+    def test_todays_log_with_a_second_name_is_not_read(self):
+        self.start_agent()
+        self.wait_for_entry(SETTINGS_SEEN)
+        log = agent.log_path(self.ws)
+        second = log.with_name("elsewhere.log")
+        os.link(log, second)
+        self.addCleanup(second.unlink)
+        code, report = self.report()
+        self.assertEqual((None, None, None, "it has 2 names, not the agent's file alone"),
+                         (report["log"]["errors"], report["log"]["last_error"], report["log"]["counted"],
+                          report["log"]["reason"]))
 
     def test_hundred_runs_leave_the_agents_log_and_the_provider_to_the_agent(self):
         self.token_with_certificate(200)

@@ -1,4 +1,5 @@
 // read_settings with the real file in c:\nivra.
+#include "diag/bounded_open.h"
 #include "settings/settings.h"
 #include "support/agent_log.h"
 
@@ -69,6 +70,36 @@ TEST_F(SettingsRead, FileOpenForWritingByAnotherProgramIsStillRead)
     EXPECT_EQ(300, read_settings("Keyhaven.ini"));
     CloseHandle(writer);
     EXPECT_EQ(1, settings.ignore_cards);
+}
+
+// A user may read the file and so hold it, without sharing or under an
+// opportunistic lock whose break is never acknowledged (Wine has none: the
+// open reports it). The read gives up within the bound: cannot be read.
+HANDLE break_never_acknowledged(const bounded_open::Request&, DWORD& error)
+{
+    error = bounded_open::oplock_break_error;
+    return nullptr;
+}
+
+TEST_F(SettingsRead, FileAnotherProgramHoldsIsNotReadableAndTheTurnGoesOn)
+{
+    write("[properties]\r\nclean_storage = 0\r\n");
+    HANDLE holder = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    EXPECT_EQ(304, read_settings("Keyhaven.ini"));
+    CloseHandle(holder);
+    const bounded_open::Attempt real = bounded_open::replace_attempt(break_never_acknowledged);
+    const int held = read_settings("Keyhaven.ini");
+    bounded_open::replace_attempt(real);
+    EXPECT_EQ(304, held);
+    EXPECT_EQ(1, settings.clean_storage);
+    EXPECT_EQ((std::vector<std::string>{
+                  "[ WARNING ]: settings file c:\\nivra\\Keyhaven.ini is not taken: another program holds it "
+                  "(error 0x00000020)",
+                  "[ WARNING ]: settings file c:\\nivra\\Keyhaven.ini is not taken: another program holds it "
+                  "(error 0x000002E6)"}),
+              agent_log::entries(true));
+    EXPECT_EQ(300, read_settings("Keyhaven.ini"));
 }
 
 // UTF-16 (what PowerShell 5.1's Out-File writes) is read as the ANSI code

@@ -163,6 +163,8 @@ TEST(SettingsText, MarksAreDroppedAndUtf16IsConverted)
         {std::string("\xFF\xFE[\0\x1A\x04", 6), true, "[<1050>"},
         {std::string("\xFE\xFF\0=\x04\x1A", 6), true, "=<1050>"},
         {"a=1\xFF\xFE", true, "a=1\xFF\xFE"},  // no mark at the start: as it is
+        {"a = 0\r\n\x1A", true, "a = 0\r\n"},       // Ctrl-Z ends the text, as in text mode
+        {"\xEF\xBB\xBF" "a = 0\x1A[b]\x1A", true, "a = 0"},
         {std::string("\xFF\xFE" "a\0b", 5), false, "the UTF-16 text ends in half a character"},
         {"\xFE\xFF", false, "the UTF-16 text cannot be converted to the ANSI code page"},
     };

@@ -127,6 +127,23 @@ TEST(StatusLog, CountsErrorLinesInAnyPiecesAndKeepsTheLast)
     }
 }
 
+// A line a user appended to the shared log, a subject a certificate's maker
+// chose: nothing reaches the console as a control.
+TEST(StatusText, ControlCharactersAreShownEscaped)
+{
+    EXPECT_EQ("[  ERROR  ]: \\x1B[2J\\x0D\\x0Aok\t\\x7F", status::printable("[  ERROR  ]: \x1B[2J\r\nok\t\x7F"));
+    EXPECT_EQ("a\\u009B31mb\\u0085", status::printable("a\xC2\x9B" "31mb\xC2\x85"));
+    const std::string cyrillic = "\xD0\x98\xD0\xB2\xC2\xA0\xC2";  // "Ив", no-break space, a cut sequence
+    EXPECT_EQ(cyrillic, status::printable(cyrillic));
+    status::StatusReport report = healthy();
+    report.log.readable = true;
+    report.log.last_error = status::printable("\x1B]0;owned\x07");
+    const std::string json = status::json_text(report);
+    EXPECT_EQ(std::string::npos, json.find('\x1B'));
+    EXPECT_EQ("\\x1B]0;owned\\x07", nlohmann::json::parse(json)["log"]["last_error"]);
+    EXPECT_EQ(std::string::npos, status::table_text(report).find('\x1B'));
+}
+
 TEST(StatusJson, FieldNamesAndNullsAsFleetToolsRead)
 {
     status::StatusReport report = healthy();
