@@ -62,6 +62,25 @@ class RealStack(ScenarioTest):
     def probes_of(self, reader):
         return [line for line in self.record() if line.startswith(reader + "\t")]
 
+    def test_windows_programs_see_the_readers_of_pcscd_with_windows_codes(self):
+        self.bench("card", "insert", ORDINARY, "--t1-only")
+        self.bench("card", "insert", SECOND, "--exclusive")
+        self.assertEqual([ORDINARY + "\t0x00000000\t2",       # T=1 only
+                          SECOND + "\t0x8010000B\t0",         # sharing violation
+                          NEVER_PROBED + "\t0x80100069\t0",   # an empty reader: removed card, as on Windows
+                          "FT SCR Bench 00 01\t0x80100069\t0"],
+                         self.bench("pcsc", "show").stdout.decode().replace("\r", "").splitlines())
+
+    def test_what_belongs_to_the_stand_in_is_refused_with_a_message(self):
+        for args, message in [(("reader", "add", "R"), "pcscd's configuration"),
+                              (("card", "insert", ORDINARY, "--reply", "!80100069"), "is the stand-in's"),
+                              (("card", "insert", "Absent 00 00"), "no vpcd reader 'Absent 00 00'"),
+                              (("card", "remove", ORDINARY), "holds no card"),
+                              (("pcsc", "service", "stop"), "pcscd start|stop")]:
+            result = self.bench(*args, check=False)
+            self.assertEqual(2, result.returncode, args)
+            self.assertIn(message, result.stderr.decode())
+
     def test_answering_card_counted_at_insertion_and_at_removal(self):
         self.start_agent()
         self.bench("card", "insert", ORDINARY)
