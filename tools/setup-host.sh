@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev libboost-program-options-dev llvm
   wixl msitools osslsigncode openssl
   nlohmann-json3-dev
+  wine64-tools libpcsclite-dev pcscd vsmartcard-vpcd python3-pyscard
 )
 
 missing=()

@@ -20,6 +20,7 @@
 #include <windows.h>
 
 #include "common/bench_files.h"
+#include "winscard/pci_tables.h"
 #include "winscard/pcsc_state.h"
 
 #include <algorithm>
@@ -33,14 +34,6 @@
 
 typedef ULONG_PTR ScardContext;
 typedef ULONG_PTR ScardHandle;
-struct ScardIoRequest {
-    DWORD dwProtocol;
-    DWORD cbPciLength;
-};
-
-extern "C" const ScardIoRequest g_rgSCardT0Pci = {1, sizeof(ScardIoRequest)};
-extern "C" const ScardIoRequest g_rgSCardT1Pci = {2, sizeof(ScardIoRequest)};
-extern "C" const ScardIoRequest g_rgSCardRawPci = {0x10000, sizeof(ScardIoRequest)};
 
 namespace {
 

@@ -26,6 +26,7 @@ AREA_MODULES = [
     "benchlib.files",
     "benchlib.access",
     "benchlib.pcsc",
+    "benchlib.pcscd",
     "benchlib.tokens",
     "benchlib.provider",
     "benchlib.certs",

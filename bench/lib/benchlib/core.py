@@ -11,7 +11,9 @@ def register(sub):
     p.add_argument("--no-agent", action="store_true",
                    help="stand-ins only, no agent in C:\\Program Files\\Keyhaven: for trying the package")
     add_force(p)
-    p.set_defaults(func=lambda ws, args: create(ws, agent=not args.no_agent, force=args.force))
+    from benchlib import pcsc
+    pcsc.add_mode_option(p)
+    p.set_defaults(func=lambda ws, args: create(ws, agent=not args.no_agent, force=args.force, pcsc_mode=args.pcsc))
     p = sub.add_parser("logon", help="a user logs on: the HKLM and HKCU ...\\CurrentVersion\\Run values start "
                                      "(plain wineboot)")
     p.set_defaults(func=logon_command)
@@ -37,7 +39,7 @@ def _modules():
     return loaded_modules()
 
 
-def create(ws, agent=True, force=False):
+def create(ws, agent=True, force=False, pcsc_mode="standin"):
     """A new workstation at ws.prefix; one already there only when force."""
     if ws.exists() and not force:
         raise BenchError("a workstation is already at %s (--force replaces it)" % ws.prefix)
@@ -53,6 +55,8 @@ def create(ws, agent=True, force=False):
     subprocess.run(["cp", "-a", str(template), str(ws.prefix)], check=True)
     (ws.prefix / ".complete").unlink(missing_ok=True)
     ws.ensure_server()
+    from benchlib import pcsc
+    pcsc.choose_mode(ws, pcsc_mode)
     install_command(ws, None, agent=agent)
     print("workstation ready at %s" % ws.prefix)
 

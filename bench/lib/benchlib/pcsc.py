@@ -9,14 +9,24 @@ hex bytes, or "!" + 8 hex digits for a failing transmission with that code.
 Records: C:\\bench\\pcsc-record.txt (one line per PC/SC call) and
 C:\\bench\\pcsc-counters.txt (contexts, cards and reader lists still open).
 C:\\bench\\pcsc-stopped makes the service unavailable (SCARD_E_NO_SERVICE).
+
+A workstation made with "create --pcsc system" (C:\\bench\\pcsc-mode.txt says
+"system") has the bridge to the machine's pcsc-lite instead: the readers are
+pcscd's, cards are virtual cards in its vpcd readers (pcsc_real.py).
 """
 import os
 import re
 import shutil
 
-from benchlib.workstation import BenchError, cp1251
+from benchlib import pcsc_real
+from benchlib.workstation import BenchError, cp1251, read_if_any
 
 DLL = "winscard.dll"
+# The bridge's winscard.dll and the Winelib library it loads, in the build's bin/pcsc-bridge.
+BRIDGE_DIR = "pcsc-bridge"
+LIBRARY = "keyhaven_pcsclite.dll.so"
+MODE = "pcsc-mode.txt"
+MODES = ("standin", "system")
 VIEW = "bench_carrier_view.exe"
 STATE = "pcsc.txt"
 RECORD = "pcsc-record.txt"
@@ -73,13 +83,40 @@ def register(sub):
     v.set_defaults(func=service_command)
 
 
+def add_mode_option(parser):
+    parser.add_argument("--pcsc", choices=MODES, default="standin",
+                        help="standin (default): the bench's own PC/SC service with its fault injection; "
+                             "system: the machine's pcsc-lite through the bridge (bench/workstation pcscd start)")
+
+
+def system_mode(ws):
+    return read_if_any(ws.bench_dir / MODE).strip() == b"system"
+
+
+def choose_mode(ws, mode):
+    ws.bench_dir.mkdir(parents=True, exist_ok=True)
+    if mode == "system":
+        (ws.bench_dir / MODE).write_text("system\n")
+    else:
+        (ws.bench_dir / MODE).unlink(missing_ok=True)
+
+
 def install(ws, registry):
     system32 = ws.drive_c / "windows" / "system32"
-    shutil.copy2(ws.built(DLL), system32 / DLL)
+    if system_mode(ws):
+        for name in (DLL, LIBRARY):
+            if not (ws.bin_dir / BRIDGE_DIR / name).is_file():
+                raise BenchError("%s is not built (it needs wine64-tools and libpcsclite-dev; then "
+                                 "cmake --build --preset mingw)" % (ws.bin_dir / BRIDGE_DIR / name))
+            shutil.copy2(ws.bin_dir / BRIDGE_DIR / name, system32 / name)
+    else:
+        shutil.copy2(ws.built(DLL), system32 / DLL)
+        (system32 / LIBRARY).unlink(missing_ok=True)
     registry += ["[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]", '"winscard"="native,builtin"', ""]
 
 
 def reset(ws):
+    pcsc_real.reset(ws)
     for name in (STATE, RECORD, COUNTERS, STOPPED):
         (ws.bench_dir / name).unlink(missing_ok=True)
 
@@ -121,6 +158,8 @@ def _find(readers, name):
 
 def add_reader(ws, name):
     ws.require()
+    if system_mode(ws):
+        raise BenchError(pcsc_real.NO_READER_COMMANDS)
     if not name or any(c in name for c in "\t\r\n"):
         raise BenchError("a reader name is not empty and holds no TAB or line break: %r" % name)
     cp1251(name, "reader name")
@@ -133,6 +172,8 @@ def add_reader(ws, name):
 
 def remove_reader(ws, name):
     ws.require()
+    if system_mode(ws):
+        raise BenchError(pcsc_real.NO_READER_COMMANDS)
     readers = read_state(ws)
     readers.remove(_find(readers, name))
     write_state(ws, readers)
@@ -147,6 +188,9 @@ def normalise_reply(text):
 
 def insert_card(ws, reader_name, replies=None, t1_only=False, exclusive=False):
     ws.require()
+    if system_mode(ws):
+        pcsc_real.insert(ws, reader_name, [normalise_reply(r) for r in (replies or ["9000"])], t1_only, exclusive)
+        return _mirror_real_cards(ws)
     readers = read_state(ws)
     reader = _find(readers, reader_name)
     if reader["card"]:
@@ -157,8 +201,18 @@ def insert_card(ws, reader_name, replies=None, t1_only=False, exclusive=False):
     write_state(ws, readers)
 
 
+def _mirror_real_cards(ws):
+    """pcsc.txt lists the readers that hold a virtual card, so the provider
+    stand-in shows their card containers (it reads nothing else)."""
+    write_state(ws, [{"name": name, "card": True, "flags": [], "replies": []}
+                     for name in pcsc_real.readers_with_cards(ws)])
+
+
 def remove_card(ws, reader_name):
     ws.require()
+    if system_mode(ws):
+        pcsc_real.remove(ws, reader_name)
+        return _mirror_real_cards(ws)
     readers = read_state(ws)
     reader = _find(readers, reader_name)
     if not reader["card"]:
@@ -192,6 +246,9 @@ def insert_command(ws, args):
 
 def list_command(ws, args):
     ws.require()
+    if system_mode(ws):
+        print("".join(line + "\n" for line in pcsc_real.listing(ws)), end="")
+        return
     for reader in read_state(ws):
         state = "card" if reader["card"] else "none"
         if reader["card"]:
@@ -202,6 +259,12 @@ def list_command(ws, args):
 
 def record_command(ws, args):
     ws.require()
+    if system_mode(ws):
+        if args.clear:
+            pcsc_real.clear_records(ws)
+        else:
+            print("".join(line + "\n" for line in pcsc_real.record_lines(ws)), end="")
+        return 0
     if args.clear:
         for name in (RECORD, COUNTERS):
             (ws.bench_dir / name).unlink(missing_ok=True)
@@ -214,6 +277,8 @@ def record_command(ws, args):
 
 def service_command(ws, args):
     ws.require()
+    if system_mode(ws):
+        raise BenchError("the real stack's service is pcscd: bench/workstation pcscd start|stop")
     path = ws.bench_dir / STOPPED
     if args.state == "stop":
         ws.bench_dir.mkdir(parents=True, exist_ok=True)

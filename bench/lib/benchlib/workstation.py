@@ -143,21 +143,8 @@ class Workstation:
         """Starts a bench program that prints "ready" once it is in its
         state, leaves it running in the background and returns its pid."""
         self.ensure_server()
-        ready = self.bench_dir / ("%s-%d.out" % (name, time.monotonic_ns()))
-        errors = ready.with_suffix(".err")
-        pid = spawn_detached([WINE64, self.bench_dir / "bin" / name, *args], self.env(), output=ready, errors=errors)
-        try:
-            wait_until(lambda: read_if_any(ready).strip() == b"ready" or not alive(pid), timeout)
-            if read_if_any(ready).strip() != b"ready":
-                kill_all([pid])
-                said = one_line(read_if_any(errors)) or "nothing said"
-                raise BenchError("%s %s %s: %s" % (name, " ".join(map(str, args)),
-                                                   "ended before it was ready" if not alive(pid)
-                                                   else "did not get ready within %g s" % timeout, said))
-        finally:
-            ready.unlink(missing_ok=True)
-            errors.unlink(missing_ok=True)
-        return pid
+        return start_until_ready([WINE64, self.bench_dir / "bin" / name, *args], self.env(), self.bench_dir,
+                                 timeout, label=" ".join(map(str, [name, *args])))
 
     def wineserver(self, *args):
         subprocess.run([WINESERVER, *args], env=self.env(), stdin=subprocess.DEVNULL,
@@ -213,6 +200,28 @@ def spawn_detached(args, env, cwd=None, output="/dev/null", errors="/dev/null"):
     shell = subprocess.run(["/bin/sh", "-c", script, str(cwd or "/"), str(output), str(errors), *map(str, args)],
                            env=env, stdout=subprocess.PIPE, check=True)
     return int(shell.stdout)
+
+
+def start_until_ready(args, env, folder, timeout, label=None):
+    """Starts a program that prints "ready" once it is in its state, leaves
+    it running in the background and returns its pid; BenchError (and the
+    program ended) when it ends or stays unready for timeout seconds. Its
+    output passes through two files in folder, removed afterwards."""
+    label = label or " ".join(map(str, args))
+    ready = Path(folder) / ("%s-%d.out" % (Path(str(args[0])).name, time.monotonic_ns()))
+    errors = ready.with_suffix(".err")
+    pid = spawn_detached(args, env, output=ready, errors=errors)
+    try:
+        wait_until(lambda: read_if_any(ready).strip() == b"ready" or not alive(pid), timeout)
+        if read_if_any(ready).strip() != b"ready":
+            kill_all([pid])
+            said = one_line(read_if_any(errors)) or "nothing said"
+            raise BenchError("%s %s: %s" % (label, "ended before it was ready" if not alive(pid)
+                                            else "did not get ready within %g s" % timeout, said))
+    finally:
+        ready.unlink(missing_ok=True)
+        errors.unlink(missing_ok=True)
+    return pid
 
 
 def read_if_any(path):
