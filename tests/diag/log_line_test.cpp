@@ -1,4 +1,5 @@
 #include "diag/log_line.h"
+#include "diag/repeated_failure.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,31 @@ TEST(LogLine, ControlCharactersOfANameAreEscapedButTabAndCodePageLetters)
     EXPECT_EQ("a\\x0A14:03:07 > [  INFO   ]: b\\x0D\\x00\\x1F\\x7F\tc\\d",
               log_line::escaped_name(std::string("a\n14:03:07 > [  INFO   ]: b\r\0\x1F\x7F\tc\\d", 35)));
     EXPECT_EQ("\xC8\xE2\xE0\xED \x80%s", log_line::escaped_name("\xC8\xE2\xE0\xED \x80%s"));
+}
+
+TEST(RepeatedFailure, WrittenAtStartOnChangeHourlyAndOnceWhenItEnds)
+{
+    const unsigned long long hour = failure_reminder_ms;
+    RepeatedFailure failure;
+    const struct {
+        bool failing;
+        const char* text;
+        unsigned long long at;
+        FailureStep step;
+    } turns[] = {
+        {false, "", 0, FailureStep::none},
+        {true, "a", 1000, FailureStep::write},
+        {true, "a", 2000, FailureStep::quiet},
+        {true, "a", 1000 + hour - 1, FailureStep::quiet},
+        {true, "a", 1000 + hour, FailureStep::write},
+        {true, "b", 1001 + hour, FailureStep::write},
+        {true, "b", 500, FailureStep::write},  // a clock that went back
+        {false, "", 600, FailureStep::ended},
+        {false, "", 700, FailureStep::none},
+        {true, "b", 800, FailureStep::write},
+    };
+    for (const auto& turn : turns)
+        EXPECT_EQ(turn.step, follow_failure(failure, turn.failing, turn.text, turn.at, hour)) << turn.at;
 }
 
 }  // namespace
