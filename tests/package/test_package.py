@@ -218,9 +218,11 @@ class Package(unittest.TestCase):
         (self.ws.nivra / "Keyhaven.ini").write_bytes(edited)
 
         # A bad setting fails the upgrade before anything changes.
-        refused = "msiexec /i %s /qn CLEAN_STORAGE=yes /l*v refused.log" % release_name(self.newer)
+        refused = "msiexec /i %s /qn CLEAN_STORAGE=2 /l*v refused.log" % release_name(self.newer)
         self.assertNotEqual(0, self.msiexec(refused))
-        self.assertIn("Keyhaven: CLEAN_STORAGE=yes is not an integer", self.msi_log("refused.log"))
+        self.assertIn("Keyhaven: CLEAN_STORAGE=2 must be 0 or 1. Nothing was installed or changed.",
+                      self.msi_log("refused.log"))
+        self.assertEqual(edited, (self.ws.nivra / "Keyhaven.ini").read_bytes())
         self.assertEqual([old_agent], agent.running_pids(self.ws))
         self.assertEqual((PACKAGES / "keyhaven.exe").read_bytes(), (self.ws.agent_dir / "keyhaven.exe").read_bytes())
 

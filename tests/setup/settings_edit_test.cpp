@@ -49,9 +49,9 @@ TEST(SettingsEdit, DottedNamesCountAndARepeatedKeyIsLeftOnce)
 
 TEST(SettingsEdit, ValuesAndSidsFromTheCommandLine)
 {
-    for (const char* good : {"0", "1", "+1", "-1", "00", "999999999"})
+    for (const char* good : {"0", "1"})
         EXPECT_TRUE(setting_value_valid(good)) << good;
-    for (const char* bad : {"", "yes", "1 ", "0x1", "1.5", "1;init_plugin=1", "9999999999", "+"})
+    for (const char* bad : {"", "2", "+1", "-1", "00", "yes", "1 ", "0x1", "1.5", "1;init_plugin=1", "+"})
         EXPECT_FALSE(setting_value_valid(bad)) << bad;
     EXPECT_TRUE(sid_text_valid("S-1-5-21-3623811015-3361044348-30300820-1013"));
     for (const char* bad : {"BU", "S-1-5-", "S-1-5-21)(A;;FA;;;WD", "S-1-", "s-1-5-32"})
