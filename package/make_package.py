@@ -189,7 +189,13 @@ def edit_table(msi, work, name, edit, added=()):
                 rows + [list(map(str, row)) for row in added])
 
 
-def patch_tables(msi, work, exe, status_exe):
+def about_url_valid(url):
+    """An http(s) address of a real site: no blanks or quotes, no example domain."""
+    host = re.match(r"https?://([^/\s\"<>]+)(/[^\s\"<>]*)?$", url or "")
+    return bool(host) and not re.search(r"(^|\.)(example|invalid|test|localhost)(\.[a-z]+)?$", host.group(1).lower())
+
+
+def patch_tables(msi, work, exe, status_exe, about_url=None):
     def permanent(row):
         if row[0] in PERMANENT_COMPONENTS:
             row[3] = str(PERMANENT_COMPONENTS[row[0]])
@@ -199,6 +205,8 @@ def patch_tables(msi, work, exe, status_exe):
             row[4], row[5] = file_version(exe if row[0] == "keyhaven.exe" else status_exe), "1033"
 
     edit_table(msi, work, "Component", permanent)
+    if about_url:
+        edit_table(msi, work, "Property", lambda row: None, [["ARPURLINFOABOUT", about_url]])
     edit_table(msi, work, "File", versioned)
     write_table(msi, work, "CustomAction", ["Action", "Type", "Source", "Target", "ExtendedType"],
                 ["s72", "i2", "S72", "S255", "I4"], ["Action"], [list(a[:4]) + [""] for a in ACTIONS])
@@ -227,8 +235,10 @@ def signing_identity(test_ca, release):
     return test_identity(test_ca) + (None, True)
 
 
-def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None):
+def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None, about_url=None):
     msi_version = package_version(product_version(exe))
+    if about_url and not about_url_valid(about_url):
+        raise PackageError("--about-url takes the http(s) address of the organisation's own page, not %r" % about_url)
     status_exe = status_exe or exe.parent / "keyhaven-status.exe"
     if not status_exe.is_file():
         raise PackageError("no %s: the status program ships beside the agent" % status_exe)
@@ -258,7 +268,7 @@ def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None):
             shutil.copy2(HERE / "keyhaven.wxs", stage / "keyhaven.wxs")
             run("wixl", "-a", "x64", "-D", "Version=" + msi_version, "-D", "ProductCode=" + product_code(msi_version),
                 "-o", unsigned, stage / "keyhaven.wxs")
-            patch_tables(unsigned, work, out / "keyhaven.exe", out / "keyhaven-status.exe")
+            patch_tables(unsigned, work, out / "keyhaven.exe", out / "keyhaven-status.exe", about_url)
             for stale in out.glob("keyhaven-*-x64*.msi"):
                 stale.unlink()
             package = out / ("keyhaven-%s-x64%s.msi" % (msi_version, "-test" if test_signed else ""))
@@ -278,13 +288,16 @@ def main(argv):
     parser.add_argument("--setup-dll", type=Path, help="keyhaven-setup.dll as built (default: beside --exe)")
     parser.add_argument("--status-exe", type=Path, help="keyhaven-status.exe as built (default: beside --exe)")
     parser.add_argument("--objcopy", default="x86_64-w64-mingw32-objcopy")
+    parser.add_argument("--about-url", default=os.environ.get("KEYHAVEN_ABOUT_URL") or None,
+                        help="the organisation's page that Programs and Features links to "
+                             "(default: KEYHAVEN_ABOUT_URL; none without it)")
     parser.add_argument("--release", action="store_true",
                         help="refuse the throw-away CA and signing without a time-stamp server")
     args = parser.parse_args(argv)
     try:
         package = make(args.exe.resolve(), (args.setup_dll or args.exe.parent / "keyhaven-setup.dll").resolve(),
                        args.out.resolve(), (args.test_ca or args.out / ".." / "signing").resolve(), args.objcopy,
-                       args.release, args.status_exe.resolve() if args.status_exe else None)
+                       args.release, args.status_exe.resolve() if args.status_exe else None, args.about_url)
     except (PackageError, OSError) as e:
         print("make_package: %s" % e, file=sys.stderr)
         return 1

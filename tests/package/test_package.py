@@ -30,6 +30,7 @@ PACKAGES = BUILD / "package"
 TEST_CA = BUILD / "signing" / "test-ca.crt"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+ABOUT_URL = "https://pki.nivra.ru/keyhaven"
 PACKAGE_NAME = re.compile(r"keyhaven-(\d+)\.(\d+)\.(\d+)-x64\.msi")
 TEST_SIGNED = "keyhaven-*-x64-test.msi"
 
@@ -125,7 +126,7 @@ class Package(unittest.TestCase):
         with_version(BUILD / "bin" / "keyhaven.exe", newer_exe, (a, b, c + 1, 0))
         subprocess.run([sys.executable, str(REPO / "package" / "make_package.py"), "--exe", str(newer_exe),
                         "--setup-dll", str(BUILD / "bin" / "keyhaven-setup.dll"), "--out", str(cls.scratch / "newer"), "--test-ca", str(TEST_CA.parent),
-                        "--status-exe", str(BUILD / "bin" / "keyhaven-status.exe")],
+                        "--status-exe", str(BUILD / "bin" / "keyhaven-status.exe"), "--about-url", ABOUT_URL],
                        check=True, stdout=subprocess.DEVNULL)
         [cls.newer] = (cls.scratch / "newer").glob(TEST_SIGNED)
         cls.commands = readme_commands()
@@ -218,6 +219,7 @@ class Package(unittest.TestCase):
         (self.ws.nivra / "Keyhaven.ini").write_bytes(edited)
 
         # A bad setting fails the upgrade before anything changes.
+        self.assertEqual([ABOUT_URL], table(self.newer, "Property")["ARPURLINFOABOUT"])  # given at build time
         refused = "msiexec /i %s /qn CLEAN_STORAGE=2 /l*v refused.log" % release_name(self.newer)
         self.assertNotEqual(0, self.msiexec(refused))
         self.assertIn("Keyhaven: CLEAN_STORAGE=2 must be 0 or 1. Nothing was installed or changed.",
@@ -300,7 +302,11 @@ class PackageData(unittest.TestCase):
         package = next(PACKAGES.glob(TEST_SIGNED))
         properties = table(package, "Property")
         self.assertEqual(["Nivra"], properties["Manufacturer"])
-        self.assertTrue(all(properties[p][0].startswith("https://") for p in ("ARPHELPLINK", "ARPURLINFOABOUT")))
+        # No address ships that the build was not given.
+        self.assertEqual((None, None), (properties.get("ARPURLINFOABOUT"), properties.get("ARPHELPLINK")))
+        self.assertEqual([True, False, False, False],
+                         [make_package.about_url_valid(u) for u in (ABOUT_URL, "https://nivra.example/keyhaven",
+                                                                    "http://a b", "ftp://pki.nivra.ru/")])
         self.assertIn(properties["ARPPRODUCTICON"][0], table(package, "Icon"))
         self.assertEqual("%d.%d.%d.%d" % product_version_of(BUILD / "bin" / "keyhaven.exe"),
                          table(package, "File")["keyhaven.exe"][3])
