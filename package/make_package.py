@@ -64,6 +64,8 @@ ACTIONS = [
     ("CheckInstall", 1, "KeyhavenSetup", "CheckInstall", 1001, 'NOT REMOVE~="ALL"'),
     ("SetInstallLocation", 51, "ARPINSTALLLOCATION", "[KeyhavenDir]", 1002, ""),
     ("SetStartAgents", 51, "StartAgents", "[KeyhavenDir]keyhaven.exe", 1003, ""),
+    # Programs and Features' help link: the guide installed with the package.
+    ("SetHelpLink", 51, "ARPHELPLINK", "[KeyhavenDir]guide\\index.html", 1004, ""),
     ("StopAgents", 1 + 1024 + 2048, "KeyhavenSetup", "StopAgents", 1501, ENDS_AGENTS),
     ("WriteSettings", 1 + 1024 + 2048, "KeyhavenSetup", "WriteSettings", 6590, 'WriteSettings AND NOT REMOVE~="ALL"'),
     ("StartAgents", 1 + 512 + 1024 + 2048, "KeyhavenSetup", "StartAgents", 6591, 'NOT Installed AND NOT REMOVE~="ALL"'),
@@ -189,6 +191,31 @@ def edit_table(msi, work, name, edit, added=()):
                 rows + [list(map(str, row)) for row in added])
 
 
+GUIDE = HERE.parent / "docs" / "administrators.md"
+PAGE = """<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>%s</title>
+<style>body{font-family:sans-serif;max-width:60em;margin:auto;padding:1em}table{border-collapse:collapse}
+td,th{border:1px solid #999;padding:.2em .4em;vertical-align:top}code,pre{background:#f4f4f4}</style>
+</head><body>
+%s
+</body></html>
+"""
+
+
+def render_guide(folder):
+    """The administrators' guide as HTML, rendered by python3-markdown's
+    markdown_py: the whole guide, and an index of its sections."""
+    body = run("markdown_py", "-e", "utf-8", "-x", "tables", "-x", "fenced_code", "-x", "toc", GUIDE)
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "administrators.html").write_text(PAGE % ("Keyhaven for administrators", body), encoding="utf-8")
+    sections = re.findall(r'<h2 id="([^"]+)">(.*?)</h2>', body)
+    if not sections:
+        raise PackageError("the administrators' guide rendered without sections")
+    items = "\n".join('<li><a href="administrators.html#%s">%s</a></li>' % section for section in sections)
+    index = '<h1>Keyhaven for administrators</h1>\n<ul>\n<li><a href="administrators.html">The whole guide</a></li>\n'
+    (folder / "index.html").write_text(PAGE % ("Keyhaven: guide", index + items + "\n</ul>"), encoding="utf-8")
+
+
 def about_url_valid(url):
     """An http(s) address of a real site: no blanks or quotes, no example domain."""
     host = re.match(r"https?://([^/\s\"<>]+)(/[^\s\"<>]*)?$", url or "")
@@ -260,6 +287,7 @@ def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None, 
             run(objcopy, "--strip-debug", setup_dll, work / "keyhaven-setup.dll")
             sign(work / "keyhaven-setup.dll", stage / "keyhaven-setup.dll", identity, timestamp_url)
             shutil.copy2(HERE / "keyhaven.ico", stage / "keyhaven.ico")
+            render_guide(stage / "guide")
             # CR LF, so that every editor on the workstation shows its lines.
             text = (HERE / "Keyhaven.ini").read_text()
             (stage / "Keyhaven.ini").write_bytes(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii"))

@@ -31,6 +31,7 @@ TEST_CA = BUILD / "signing" / "test-ca.crt"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 ABOUT_URL = "https://pki.nivra.ru/keyhaven"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 PACKAGE_NAME = re.compile(r"keyhaven-(\d+)\.(\d+)\.(\d+)-x64\.msi")
 TEST_SIGNED = "keyhaven-*-x64-test.msi"
 
@@ -191,6 +192,10 @@ class Package(unittest.TestCase):
         self.assertIn(r'"C:\Program Files\Keyhaven\keyhaven.exe"', run)
         self.assertEqual((REPO / "package" / "Keyhaven.ini").read_text().replace("\n", "\r\n").encode(),
                          (self.ws.nivra / "Keyhaven.ini").read_bytes())
+        # The help link opens the guide installed beside the programs.
+        self.assertIn('href="administrators.html#deploying"', (self.ws.agent_dir / "guide" / "index.html").read_text())
+        self.assertIn(r"C:\Program Files\Keyhaven\guide\index.html",
+                      self.ws.reg("query", UNINSTALL_KEY, "/s", "/v", "HelpLink").stdout.decode())
 
         der = certs.make(self.scratch / "deployed.der", "Развёрнутый", serial="5A01")
         provider.add_container(self.ws, "deployed", "token:5A", der)
