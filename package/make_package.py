@@ -79,6 +79,8 @@ ACTIONS = [
     ("SetStartAgents", 51, "StartAgents", "[KeyhavenDir]keyhaven.exe", 1003, ""),
     ("SetStopAgents", 51, "StopAgents", "[KeyhavenDir]", 1004, ""),
     ("SetPrepareDataFolder", 51, "PrepareDataFolder", DATA_FOLDER_SDDL, 1005, ""),
+    # Programs and Features' help link: the guide installed with the package.
+    ("SetHelpLink", 51, "ARPHELPLINK", "[KeyhavenDir]guide\\index.html", 1006, ""),
     ("StopAgents", 1 + 1024 + 2048, "KeyhavenSetup", "StopAgents", 1501, ENDS_AGENTS),
     ("PrepareDataFolder", 1 + 1024 + 2048, "KeyhavenSetup", "PrepareDataFolder", 3650, 'NOT REMOVE~="ALL"'),
     ("WriteSettings", 1 + 1024 + 2048, "KeyhavenSetup", "WriteSettings", 6590, 'WriteSettings AND NOT REMOVE~="ALL"'),
@@ -208,7 +210,38 @@ def edit_table(msi, work, name, edit, added=()):
                 rows + [list(map(str, row)) for row in added])
 
 
-def patch_tables(msi, work, exe, status_exe, keeper_exe):
+GUIDE = HERE.parent / "docs" / "administrators.md"
+PAGE = """<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>%s</title>
+<style>body{font-family:sans-serif;max-width:60em;margin:auto;padding:1em}table{border-collapse:collapse}
+td,th{border:1px solid #999;padding:.2em .4em;vertical-align:top}code,pre{background:#f4f4f4}</style>
+</head><body>
+%s
+</body></html>
+"""
+
+
+def render_guide(folder):
+    """The administrators' guide as HTML, rendered by python3-markdown's
+    markdown_py: the whole guide, and an index of its sections."""
+    body = run("markdown_py", "-e", "utf-8", "-x", "tables", "-x", "fenced_code", "-x", "toc", GUIDE)
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "administrators.html").write_text(PAGE % ("Keyhaven for administrators", body), encoding="utf-8")
+    sections = re.findall(r'<h2 id="([^"]+)">(.*?)</h2>', body)
+    if not sections:
+        raise PackageError("the administrators' guide rendered without sections")
+    items = "\n".join('<li><a href="administrators.html#%s">%s</a></li>' % section for section in sections)
+    index = '<h1>Keyhaven for administrators</h1>\n<ul>\n<li><a href="administrators.html">The whole guide</a></li>\n'
+    (folder / "index.html").write_text(PAGE % ("Keyhaven: guide", index + items + "\n</ul>"), encoding="utf-8")
+
+
+def about_url_valid(url):
+    """An http(s) address of a real site: no blanks or quotes, no example domain."""
+    host = re.match(r"https?://([^/\s\"<>]+)(/[^\s\"<>]*)?$", url or "")
+    return bool(host) and not re.search(r"(^|\.)(example|invalid|test|localhost)(\.[a-z]+)?$", host.group(1).lower())
+
+
+def patch_tables(msi, work, exe, status_exe, keeper_exe, about_url=None):
     def permanent(row):
         if row[0] in PERMANENT_COMPONENTS:
             row[3] = str(PERMANENT_COMPONENTS[row[0]])
@@ -219,6 +252,8 @@ def patch_tables(msi, work, exe, status_exe, keeper_exe):
             row[4], row[5] = file_version(programs[row[0]]), "1033"
 
     edit_table(msi, work, "Component", permanent)
+    if about_url:
+        edit_table(msi, work, "Property", lambda row: None, [["ARPURLINFOABOUT", about_url]])
     edit_table(msi, work, "File", versioned)
     write_table(msi, work, "CustomAction", ["Action", "Type", "Source", "Target", "ExtendedType"],
                 ["s72", "i2", "S72", "S255", "I4"], ["Action"], [list(a[:4]) + [""] for a in ACTIONS])
@@ -246,8 +281,10 @@ def signing_identity(test_ca, release):
     return test_identity(test_ca) + (None, True)
 
 
-def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None, keeper_exe=None):
+def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None, keeper_exe=None, about_url=None):
     msi_version = package_version(product_version(exe))
+    if about_url and not about_url_valid(about_url):
+        raise PackageError("--about-url takes the http(s) address of the organisation's own page, not %r" % about_url)
     status_exe = status_exe or exe.parent / "keyhaven-status.exe"
     if not status_exe.is_file():
         raise PackageError("no %s: the status program ships beside the agent" % status_exe)
@@ -273,6 +310,7 @@ def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None, 
             run(objcopy, "--strip-debug", setup_dll, work / "keyhaven-setup.dll")
             sign(work / "keyhaven-setup.dll", stage / "keyhaven-setup.dll", identity, timestamp_url)
             shutil.copy2(HERE / "keyhaven.ico", stage / "keyhaven.ico")
+            render_guide(stage / "guide")
             # CR LF, so that every editor on the workstation shows its lines.
             text = (HERE / "Keyhaven.ini").read_text()
             (stage / "Keyhaven.ini").write_bytes(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii"))
@@ -282,7 +320,7 @@ def make(exe, setup_dll, out, test_ca, objcopy, release=False, status_exe=None, 
             run("wixl", "-a", "x64", "-D", "Version=" + msi_version, "-D", "ProductCode=" + product_code(msi_version),
                 *keeper_definitions(), "-o", unsigned, stage / "keyhaven.wxs")
             patch_tables(unsigned, work, out / "keyhaven.exe", out / "keyhaven-status.exe",
-                         out / "keyhaven-keeper.exe")
+                         out / "keyhaven-keeper.exe", about_url)
             for stale in out.glob("keyhaven-*-x64*.msi"):
                 stale.unlink()
             package = out / ("keyhaven-%s-x64%s.msi" % (msi_version, "-test" if test_signed else ""))
@@ -303,6 +341,9 @@ def main(argv):
     parser.add_argument("--status-exe", type=Path, help="keyhaven-status.exe as built (default: beside --exe)")
     parser.add_argument("--keeper-exe", type=Path, help="keyhaven-keeper.exe as built (default: beside --exe)")
     parser.add_argument("--objcopy", default="x86_64-w64-mingw32-objcopy")
+    parser.add_argument("--about-url", default=os.environ.get("KEYHAVEN_ABOUT_URL") or None,
+                        help="the organisation's page that Programs and Features links to "
+                             "(default: KEYHAVEN_ABOUT_URL; none without it)")
     parser.add_argument("--release", action="store_true",
                         help="refuse the throw-away CA and signing without a time-stamp server")
     args = parser.parse_args(argv)
@@ -310,7 +351,7 @@ def main(argv):
         package = make(args.exe.resolve(), (args.setup_dll or args.exe.parent / "keyhaven-setup.dll").resolve(),
                        args.out.resolve(), (args.test_ca or args.out / ".." / "signing").resolve(), args.objcopy,
                        args.release, args.status_exe.resolve() if args.status_exe else None,
-                       args.keeper_exe.resolve() if args.keeper_exe else None)
+                       args.keeper_exe.resolve() if args.keeper_exe else None, args.about_url)
     except (PackageError, OSError) as e:
         print("make_package: %s" % e, file=sys.stderr)
         return 1

@@ -10,7 +10,7 @@ packages=(
   xvfb x11-utils xdotool imagemagick x11-apps
   locales faketime
   clang libclang-rt-14-dev libboost-program-options-dev llvm
-  wixl msitools osslsigncode openssl
+  wixl msitools osslsigncode openssl python3-markdown
   nlohmann-json3-dev
   wine64-tools libpcsclite-dev pcscd vsmartcard-vpcd python3-pyscard
 )

@@ -30,7 +30,7 @@ bool provider_used_by_kestrel()
 
 void reread_settings(CleaningHold& hold)
 {
-    const int code = read_settings(settings_file);
+    const int code = read_settings(settings_file, timing_ms(failure_reminder_ms));
     if (code == settings_changed)
         log_write(INFO, "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
                   settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);

@@ -4,6 +4,7 @@
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
+#include "crypt_utils/removed_copies.h"
 #include "diag/log.h"
 
 #include <cstring>
@@ -43,6 +44,21 @@ bool contains(const std::vector<std::string>& list, const std::string& item)
     return false;
 }
 
+// A deleted certificate can be traced and put back: its copy is kept, and the
+// full log says which one it was. Failing to keep the copy never undoes or
+// holds up the deletion.
+void note_removed(const RemovedCertificate& removed)
+{
+    std::string failure;
+    const bool kept = keep_removed_copy(removed, failure);
+    const RemovedCopy& entry = removed.entry;
+    log_write(DEBUG, "\t   serial: %s, issuer: %s, thumbprint: %s, copy: %s", entry.serial.c_str(),
+              log_name(removed.issuer_for_log).c_str(), entry.thumbprint.c_str(),
+              kept ? entry.file.c_str() : "not kept");
+    if (!kept)
+        log_write(WARNING, "copy of removed certificate %s is not kept: %s", entry.serial.c_str(), failure.c_str());
+}
+
 // Deletes every store certificate that no kept certificate protects,
 // restarting the walk after each deletion. One that the store refuses to
 // delete is passed over for the rest of the pass, so the pass always ends.
@@ -58,6 +74,7 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
             continue;
         }
         const std::string name = log_name(extract_cert_attribute(walk.get()));
+        const RemovedCertificate removed = describe_removed(walk.get());
         log_write(INFO, "\t * %s", name.c_str());
         const std::string bytes = encoded(walk.get());
         // The deletion frees the context whether or not it succeeds.
@@ -66,6 +83,8 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
             log_write(WARNING, "certificate %s is not deleted from [MY] storage, code: 0x%08X", name.c_str(),
                       static_cast<unsigned>(code));
             undeletable.push_back(bytes);
+        } else {
+            note_removed(removed);
         }
         walk.reset(CertEnumCertificatesInStore(store, nullptr));
     }

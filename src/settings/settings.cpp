@@ -3,24 +3,43 @@
 #include "diag/data_directory.h"
 #include "diag/log.h"
 
+#include <chrono>
+
 Settings settings = {0, 0, 1, 0};
 
 namespace {
 
-// A file that stays untrusted or unreadable is read on every turn; one line
-// says so until the reason changes or a read gets past it.
-void warn_once_about_untaken(int code, const std::string& path, const std::string& reason)
+bool failing(int code)
 {
-    static std::string last_warning;
-    if (code != settings_not_trusted && code != settings_not_readable) {
-        last_warning.clear();
-        return;
+    return code == settings_not_parsed || code == settings_not_trusted || code == settings_not_readable;
+}
+
+unsigned long long steady_ms()
+{
+    using namespace std::chrono;
+    return static_cast<unsigned long long>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// A file that stays broken, untrusted or unreadable is read on every turn;
+// its line is written as the repeated-failure rule says, not every time.
+void log_failure(int code, const std::string& path, const std::string& reason, unsigned long reminder_ms)
+{
+    static RepeatedFailure last;
+    const std::string text = code == settings_not_parsed ? reason : path + '\n' + reason;
+    switch (follow_failure(last, failing(code), std::to_string(code) + '\n' + text, steady_ms(), reminder_ms)) {
+    case FailureStep::write:
+        if (code == settings_not_parsed)
+            log_write(ERROR, "settings file exception: %s\n", reason.c_str());
+        else
+            log_write(WARNING, "settings file %s is not taken: %s", path.c_str(), reason.c_str());
+        break;
+    case FailureStep::ended:
+        log_write(INFO, "settings file failure has ended (code=%d)", code);
+        break;
+    case FailureStep::quiet:
+    case FailureStep::none:
+        break;
     }
-    const std::string warning = path + '\n' + reason;
-    if (warning == last_warning)
-        return;
-    last_warning = warning;
-    log_write(WARNING, "settings file %s is not taken: %s", path.c_str(), reason.c_str());
 }
 
 }  // namespace
@@ -30,15 +49,13 @@ bool settings_taken(int code)
     return code == settings_unchanged || code == settings_changed;
 }
 
-int read_settings(std::string file_name)
+int read_settings(std::string file_name, unsigned long reminder_ms)
 {
     const std::string folder = data_directory();
     const std::string path = folder + file_name;
     std::string reason;
     const int code = load_settings_file(path, settings, reason);
-    if (code == settings_not_parsed)
-        log_write(ERROR, "settings file exception: %s\n", reason.c_str());
-    warn_once_about_untaken(code, path, reason);
+    log_failure(code, path, reason, reminder_ms);
     // A file or a link standing at the data folder's place may hide a
     // settings file; a folder that simply cannot be made holds none.
     if (code == settings_not_opened && folder.empty() && something_stands_at_data_directory())

@@ -2,6 +2,8 @@
 // The four switches of the agent, read from "Keyhaven.ini" in the data folder.
 // Every consumer compares a field with 1: any other value means "off".
 
+#include "diag/repeated_failure.h"
+
 #include <string>
 
 struct Settings {
@@ -39,7 +41,8 @@ int load_settings_file(const std::string& path, Settings& target, std::string& r
 // Reads data_directory() + file_name into settings. The codes of
 // load_settings_file, with settings_no_data_folder when a file or a reparse
 // point stands at the data folder's place and there is no file_name in the
-// current folder either (a folder that cannot be made is settings_not_opened). Logs the parser's
-// message for 302 on every call, and a WARNING naming the file and the reason
-// for 303 and 304 once until the reason changes.
-int read_settings(std::string file_name);
+// current folder either (a folder that cannot be made is settings_not_opened).
+// A failure's line (the parser's message for 302; a WARNING naming the file
+// and the reason for 303 and 304) is written when it starts or changes, again
+// after reminder_ms while it lasts, and an INFO line when it ends.
+int read_settings(std::string file_name, unsigned long reminder_ms = failure_reminder_ms);

@@ -260,7 +260,7 @@ extern "C" UINT __stdcall CheckInstall(MSIHANDLE install)
         if (value.empty())
             continue;
         if (!setting_value_valid(value)) {
-            log_refusal(install, std::string(setting.property) + "=" + value + " is not an integer (0 or 1). " +
+            log_refusal(install, std::string(setting.property) + "=" + value + " must be 0 or 1. " +
                                      "Nothing was installed or changed.");
             return ERROR_INSTALL_FAILURE;
         }

@@ -87,8 +87,7 @@ LineMeaning meaning_of(const std::string& body, const std::string& section)
 
 bool setting_value_valid(const std::string& value)
 {
-    std::size_t at = !value.empty() && (value[0] == '+' || value[0] == '-') ? 1 : 0;
-    return take_number(value, at, 9) && at == value.size();
+    return value == "0" || value == "1";
 }
 
 std::string edit_settings_text(const std::string& text, const std::vector<SettingValue>& values)

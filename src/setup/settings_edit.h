@@ -18,7 +18,8 @@ struct SettingProperty {
 };
 extern const SettingProperty setting_properties[4];
 
-// An integer the agent's reader takes: an optional sign and 1 to 9 digits.
+// What the package writes for a switch: "0" or "1". The agent takes any other
+// integer as off, which an administrator who typed 2 never means.
 bool setting_value_valid(const std::string& value);
 
 // The settings file text with every named key set: the key's line in the

@@ -71,6 +71,26 @@ Json certificate_json(const CertificateReport& certificate)
                 {"container", text_or_null(certificate.container)}};
 }
 
+Json provider_json(const ProviderReport& provider)
+{
+    return Json{{"installed", provider.installed},
+                {"name", text_or_null(provider.name)},
+                {"default_from", text_or_null(provider.default_from)},
+                {"image", text_or_null(provider.image)},
+                {"problem", text_or_null(provider.problem)}};
+}
+
+Json removed_json(const RemovedReport& removed)
+{
+    return Json{{"subject_cn", removed.subject_cn},
+                {"issuer_cn", removed.issuer_cn},
+                {"serial", removed.serial},
+                {"thumbprint", removed.thumbprint},
+                {"removed_at", removed.removed_at},
+                {"back_with_carrier", removed.back_with_carrier},
+                {"file", removed.file}};
+}
+
 // Characters, not bytes, so that Cyrillic names keep the columns straight.
 std::size_t width_of(const std::string& text)
 {
@@ -130,13 +150,8 @@ std::string keeper_line(const KeeperReport& keeper)
     return line;
 }
 
-std::string certificates_table(const StatusReport& report)
+std::string aligned(const std::vector<std::vector<std::string>>& rows, std::size_t right_aligned)
 {
-    std::vector<std::vector<std::string>> rows{{"", "DAYS", "NOT AFTER", "SUBJECT", "ISSUER", "SERIAL", "CONTAINER"}};
-    for (const auto& c : report.certificates)
-        rows.push_back({certificate_due(c, report.warn_days) ? "!" : "", std::to_string(c.days_left),
-                        c.not_after.substr(0, 10), or_dash(c.subject_cn), or_dash(c.issuer_cn), c.serial,
-                        or_dash(c.container)});
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size(); ++i)
@@ -145,13 +160,39 @@ std::string certificates_table(const StatusReport& report)
     for (const auto& row : rows) {
         std::string line = "  ";
         for (std::size_t i = 0; i < row.size(); ++i) {
-            // Days right-aligned, the rest left-aligned.
-            line += i == 1 ? std::string(widths[i] - width_of(row[i]), ' ') + row[i] : padded(row[i], widths[i]);
+            line += i == right_aligned ? std::string(widths[i] - width_of(row[i]), ' ') + row[i]
+                                       : padded(row[i], widths[i]);
             line += i + 1 < row.size() ? "  " : "";
         }
         table += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
     }
     return table;
+}
+
+std::string certificates_table(const StatusReport& report)
+{
+    std::vector<std::vector<std::string>> rows{{"", "DAYS", "NOT AFTER", "SUBJECT", "ISSUER", "SERIAL", "CONTAINER"}};
+    for (const auto& c : report.certificates)
+        rows.push_back({certificate_due(c, report.warn_days) ? "!" : "", std::to_string(c.days_left),
+                        c.not_after.substr(0, 10), or_dash(c.subject_cn), or_dash(c.issuer_cn), c.serial,
+                        or_dash(c.container)});
+    return aligned(rows, 1);
+}
+
+std::string removed_table(const StatusReport& report)
+{
+    std::vector<std::vector<std::string>> rows{{"REMOVED", "SUBJECT", "ISSUER", "SERIAL", "BACK", "COPY"}};
+    for (const auto& r : report.removed)
+        rows.push_back({r.removed_at.substr(0, 10), or_dash(r.subject_cn), or_dash(r.issuer_cn), r.serial,
+                        r.back_with_carrier ? "carrier" : "restore", r.file});
+    return aligned(rows, rows[0].size());
+}
+
+std::string provider_line(const ProviderReport& provider)
+{
+    if (!provider.installed)
+        return "NOT INSTALLED: " + provider.problem;
+    return provider.name + " (" + provider.default_from + " default), " + provider.image;
 }
 
 }  // namespace
@@ -161,12 +202,22 @@ std::string json_text(const StatusReport& report)
     Json certificates = Json::array();
     for (const auto& certificate : report.certificates)
         certificates.push_back(certificate_json(certificate));
+    Json removed = Json::array();
+    for (const auto& entry : report.removed)
+        removed.push_back(removed_json(entry));
+    Json problems_found = Json::array();
+    for (const auto& problem : problems(report))
+        problems_found.push_back(Json{{"exit_status", problem.exit_status}, {"text", problem.text}});
     const Json document{{"agent", agent_json(report.agent)},
+                        {"provider", provider_json(report.provider)},
                         {"settings", settings_json(report.settings)},
                         {"log", log_json(report.log)},
                         {"keeper", keeper_json(report.keeper)},
                         {"certificates", certificates},
-                        {"warn_days", report.warn_days}};
+                        {"warn_days", report.warn_days},
+                        {"removed", removed},
+                        {"removed_days", report.removed_days},
+                        {"problems", problems_found}};
     // A name in a broken encoding must not cost the whole document.
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -177,6 +228,7 @@ std::string table_text(const StatusReport& report)
     std::string text = "Agent         " + std::string(agent.running ? "running" : "NOT RUNNING in this session");
     if (!agent.version.empty() || !agent.path.empty())
         text += ", " + or_dash(agent.version) + " (" + agent.source + ") " + or_dash(agent.path);
+    text += "\nProvider      " + provider_line(report.provider);
     text += "\nSettings      " + settings_line(report.settings);
     text += "\nLog           " + log_line_text(report.log);
     text += "\nKeeper        " + keeper_line(report.keeper);
@@ -184,6 +236,14 @@ std::string table_text(const StatusReport& report)
             std::to_string(report.warn_days) + " days\n";
     if (!report.certificates.empty())
         text += certificates_table(report);
+    text += "Removed       " + std::to_string(report.removed.size()) + " in the last " +
+            std::to_string(report.removed_days) + " days (carrier: back with it; restore: from its copy)\n";
+    if (!report.removed.empty())
+        text += removed_table(report);
+    const std::vector<Problem> found = problems(report);
+    text += "Problems      " + std::string(found.empty() ? "none" : "") + "\n";
+    for (const auto& problem : found)
+        text += "  " + std::to_string(problem.exit_status) + "  " + problem.text + "\n";
     return text;
 }
 

@@ -1,6 +1,8 @@
 #include "status/status_probe.h"
 
 #include "core/cleaning_hold.h"
+#include "core/startup.h"
+#include "crypt_utils/certificate_names.h"
 #include "crypt_utils/store_cleaning.h"
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
@@ -10,7 +12,10 @@
 #include "diag/log_line.h"
 #include "diag/owned.h"
 #include "diag/versions.h"
+#include "diag/wide_text.h"
 #include "settings/settings.h"
+#include "status/provider_probe.h"
+#include "status/removed_probe.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -32,25 +37,12 @@ const DWORD read_chunk = 64 * 1024;
 // Far more than a day's lines of a healthy agent; a log grown past it (a
 // user appending, an agent failing on every turn) is judged by its end.
 const unsigned long long log_tail_bytes = log_tail_mib * 1024 * 1024;
-const DWORD max_key_link_size = 64 * 1024;
 
 inline void close_key(HKEY key)
 {
     RegCloseKey(key);
 }
 using RegistryKey = Owned<HKEY, close_key>;
-
-std::string utf8_from_wide(const wchar_t* text)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return std::string();
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    if (!WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr))
-        return std::string();
-    utf8.resize(static_cast<std::size_t>(size) - 1);
-    return utf8;
-}
 
 // The agent's texts (names, paths, log lines) are in the ANSI code page.
 std::string utf8_from_ansi(const std::string& text)
@@ -273,41 +265,15 @@ LogReport probe_log(const std::string& folder)
 
 // --- certificates -------------------------------------------------------------------
 
-// The container a certificate's key link names, and whether its provider is
-// of the GOST type. Only the stored property is read: the provider is not called.
-bool key_link(PCCERT_CONTEXT certificate, std::string& container, bool& gost)
-{
-    DWORD size = 0;
-    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) ||
-        size < sizeof(CRYPT_KEY_PROV_INFO) || size > max_key_link_size)
-        return false;
-    std::vector<unsigned long long> buffer(size / sizeof(unsigned long long) + 1, 0);  // aligned for its pointers
-    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
-        return false;
-    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
-    container = info->pwszContainerName ? utf8_from_wide(info->pwszContainerName) : std::string();
-    gost = info->dwProvType == crypt_utils::provider_type;
-    return true;
-}
-
-std::string thumbprint_of(PCCERT_CONTEXT certificate)
-{
-    BYTE hash[20] = {};
-    DWORD size = sizeof hash;
-    if (!CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size) || size != sizeof hash)
-        return std::string();
-    return hex_digits(hash, size, false);
-}
-
 CertificateReport describe(PCCERT_CONTEXT certificate, const std::string& container, const FILETIME& now_ticks,
                            const UtcTime& now)
 {
     const CERT_INFO& info = *certificate->pCertInfo;
     CertificateReport report;
-    report.subject_cn = printable(utf8_from_ansi(crypt_utils::extract_cert_attribute(certificate)));
-    report.issuer_cn = printable(utf8_from_ansi(crypt_utils::extract_issuer_attribute(certificate)));
-    report.serial = hex_digits(info.SerialNumber.pbData, info.SerialNumber.cbData, true);
-    report.thumbprint = thumbprint_of(certificate);
+    report.subject_cn = printable(crypt_utils::common_name_utf8(certificate, false));
+    report.issuer_cn = printable(crypt_utils::common_name_utf8(certificate, true));
+    report.serial = crypt_utils::serial_text(certificate);
+    report.thumbprint = crypt_utils::thumbprint_text(certificate);
     report.container = printable(container);
     SYSTEMTIME not_after = {};
     if (FileTimeToSystemTime(&info.NotAfter, &not_after)) {
@@ -335,11 +301,10 @@ std::vector<CertificateReport> probe_certificates(bool all)
         return found;
     PCCERT_CONTEXT certificate = nullptr;
     while ((certificate = CertEnumCertificatesInStore(store.get(), certificate)) != nullptr) {
-        std::string container;
-        bool gost = false;
-        const bool linked = key_link(certificate, container, gost);
-        if (all || (linked && gost))
-            found.push_back(describe(certificate, container, now_ticks, utc_time(now)));
+        crypt_utils::CertificateKeyLink link;
+        const bool linked = crypt_utils::read_key_link(certificate, link);
+        if (all || (linked && link.provider_type == crypt_utils::provider_type))
+            found.push_back(describe(certificate, linked ? link.container : std::string(), now_ticks, utc_time(now)));
     }
     return found;
 }
@@ -350,12 +315,15 @@ StatusReport gather_status(const Options& options)
 {
     StatusReport report;
     report.warn_days = options.warn_days;
+    report.removed_days = options.removed_days;
+    report.provider = probe_provider();
     report.agent = probe_agent();
     const std::string folder = existing_data_directory();
     report.settings = probe_settings(folder);
     report.log = probe_log(folder);
     report.keeper = probe_keeper(folder);
     report.certificates = probe_certificates(options.all);
+    report.removed = probe_removed(options.removed_days);
     return report;
 }
 

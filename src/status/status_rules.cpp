@@ -10,6 +10,7 @@ namespace status {
 namespace {
 
 const char warn_days_option[] = "--warn-days";
+const char removed_days_option[] = "--removed-days";
 
 bool parse_days(const std::string& text, int& days)
 {
@@ -27,9 +28,9 @@ bool parse_days(const std::string& text, int& days)
     return true;
 }
 
-std::string bad_days(const std::string& given)
+std::string bad_days(const char* option, const std::string& given)
 {
-    return std::string(warn_days_option) + " takes a number of days from 0 to " + std::to_string(max_warn_days) +
+    return std::string(option) + " takes a number of days from 0 to " + std::to_string(max_warn_days) +
            (given.empty() ? std::string() : ", not '" + given + "'");
 }
 
@@ -45,16 +46,20 @@ bool parse_options(const std::vector<std::string>& arguments, Options& options, 
             options.all = true;
         } else if (argument == "--help" || argument == "-h" || argument == "/?") {
             options.help = true;
-        } else if (argument == warn_days_option) {
-            if (i + 1 == arguments.size() || !parse_days(arguments[i + 1], options.warn_days)) {
-                error = bad_days(i + 1 < arguments.size() ? arguments[i + 1] : std::string());
+        } else if (argument == warn_days_option || argument == removed_days_option) {
+            const char* option = argument == warn_days_option ? warn_days_option : removed_days_option;
+            int& days = argument == warn_days_option ? options.warn_days : options.removed_days;
+            if (i + 1 == arguments.size() || !parse_days(arguments[i + 1], days)) {
+                error = bad_days(option, i + 1 < arguments.size() ? arguments[i + 1] : std::string());
                 return false;
             }
             ++i;
-        } else if (argument.compare(0, sizeof warn_days_option, std::string(warn_days_option) + "=") == 0) {
-            const std::string value = argument.substr(sizeof warn_days_option);
-            if (!parse_days(value, options.warn_days)) {
-                error = bad_days(value);
+        } else if (argument.compare(0, sizeof warn_days_option, std::string(warn_days_option) + "=") == 0 ||
+                   argument.compare(0, sizeof removed_days_option, std::string(removed_days_option) + "=") == 0) {
+            const bool warn = argument.compare(0, sizeof warn_days_option, std::string(warn_days_option) + "=") == 0;
+            const std::string value = argument.substr(warn ? sizeof warn_days_option : sizeof removed_days_option);
+            if (!parse_days(value, warn ? options.warn_days : options.removed_days)) {
+                error = bad_days(warn ? warn_days_option : removed_days_option, value);
                 return false;
             }
         } else {
@@ -71,20 +76,25 @@ std::string help_text()
 {
     return "keyhaven-status: is the Keyhaven agent healthy in this session, and which certificates expire.\n"
            "It only reads: it writes no log line and creates nothing, never waits on the agent,\n"
-           "never calls the GOST provider and never talks to a card.\n"
+           "never loads or calls the GOST provider and never talks to a card.\n"
            "\n"
-           "Usage: keyhaven-status [--json] [--all] [--warn-days N]\n"
+           "Usage: keyhaven-status [--json] [--all] [--warn-days N] [--removed-days N]\n"
            "\n"
            "  --json          one JSON document (UTF-8, no byte-order mark) instead of the table:\n"
            "                  agent {running, version, path, source},\n"
+           "                  provider {installed, name, default_from, image, problem},\n"
            "                  settings {state, reason, file, code, mark_default, ignore_cards,\n"
            "                            clean_storage, init_plugin, holds_cleaning},\n"
            "                  log {file, last_written_at, errors, last_error, counted, reason},\n"
            "                  certificates [{subject_cn, issuer_cn, serial, thumbprint, not_after,\n"
-           "                                 days_left, expired, container}], warn_days\n"
+           "                                 days_left, expired, container}], warn_days,\n"
+           "                  removed [{subject_cn, issuer_cn, serial, thumbprint, removed_at,\n"
+           "                            back_with_carrier, file}], removed_days,\n"
+           "                  problems [{exit_status, text}]\n"
            "  --all           every certificate in the user's store \"My\", not only those linked\n"
            "                  to a container of the GOST provider (type 75)\n"
            "  --warn-days N   the expiry horizon in days, 0 to 36500 (default 30)\n"
+           "  --removed-days N  how many days back removed lists, 0 to 36500 (default 30)\n"
            "  --help          this text\n"
            "\n"
            "Reported for the user who runs it, in that user's session:\n"
@@ -99,9 +109,15 @@ std::string help_text()
            "  certificates  subject and issuer common names, serial and SHA-1 thumbprint (uppercase\n"
            "                hexadecimal, most significant byte first), NotAfter (UTC), whole days left\n"
            "                (negative once expired) and the linked container\n"
+           "  provider      the default provider of type 75 (the user's, else the machine's), its\n"
+           "                registration and image file, or which of them is missing\n"
+           "  removed       certificates the agent's cleaning removed for this user, newest first,\n"
+           "                whether they come back with their carrier, and the copy to restore from\n"
+           "  problems      every problem found, each with its exit status\n"
            "\n"
            "Exit status, the first that applies:\n"
            "  1   no agent runs in this session, or it was run in session 0 (as a service)\n"
+           "  4   no GOST provider of type 75 is installed\n"
            "  3   the settings file is there but the agent does not take it\n"
            "  2   a listed certificate has expired or expires within the horizon\n"
            "  0   otherwise\n"
@@ -130,16 +146,44 @@ bool certificate_due(const CertificateReport& certificate, int warn_days)
     return certificate.expired || certificate.days_left <= warn_days;
 }
 
-int exit_status(const StatusReport& report)
+std::vector<Problem> problems(const StatusReport& report)
 {
+    std::vector<Problem> found;
     if (!report.agent.running)
-        return exit_no_agent;
+        found.push_back({exit_no_agent, "no agent runs in this session"});
+    if (!report.provider.installed)
+        found.push_back({exit_no_provider, "no GOST provider (type 75): " + report.provider.problem});
     if (std::string(settings_state(report.settings)) == "not_taken")
-        return exit_settings_not_taken;
+        found.push_back({exit_settings_not_taken, "the agent does not take the settings file " + report.settings.file +
+                                                      (report.settings.reason.empty() ? "" : ": " + report.settings.reason)});
+    // The keeper service's problem, once the report carries it, is one more
+    // entry here with exit_keeper_stopped: the order below places it.
     for (const auto& certificate : report.certificates)
         if (certificate_due(certificate, report.warn_days))
-            return exit_certificate_due;
-    return exit_healthy;
+            found.push_back({exit_certificate_due,
+                             "certificate " + certificate.serial + " (" + certificate.subject_cn + ") " +
+                                 (certificate.expired ? "has expired" : "expires " + certificate.not_after)});
+    std::vector<Problem> ordered;
+    for (int status : exit_order)
+        for (const Problem& problem : found)
+            if (problem.exit_status == status)
+                ordered.push_back(problem);
+    return ordered;
+}
+
+int exit_status(const StatusReport& report)
+{
+    const std::vector<Problem> found = problems(report);
+    return found.empty() ? exit_healthy : found.front().exit_status;
+}
+
+bool removed_within(const std::string& removed_at, const UtcTime& now, int days)
+{
+    crypt_utils::RemovedCopy copy;
+    copy.removed_at = removed_at;
+    expiry::CalendarDate date{};
+    return crypt_utils::removed_on(copy, date) &&
+           expiry::days_between(date, {now.year, now.month, now.day}) <= days;
 }
 
 std::string iso_utc(const UtcTime& time)
@@ -147,19 +191,6 @@ std::string iso_utc(const UtcTime& time)
     char text[32] = {};
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", time.year, time.month, time.day, time.hour,
                   time.minute, time.second);
-    return text;
-}
-
-std::string hex_digits(const unsigned char* bytes, std::size_t size, bool reversed)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(size * 2);
-    for (std::size_t i = 0; i < size; ++i) {
-        const unsigned char byte = bytes[reversed ? size - 1 - i : i];
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0F];
-    }
     return text;
 }
 

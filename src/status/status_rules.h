@@ -6,6 +6,7 @@
 // Every text in these records is UTF-8; an empty text is "not known".
 
 #include "crypt_utils/expiry_rules.h"
+#include "crypt_utils/removed_index.h"
 #include "settings/settings.h"
 #include "status/keeper_probe.h"
 
@@ -22,6 +23,7 @@ struct Options {
     bool all = false;   // every certificate in "My", not only those of type 75 containers
     bool help = false;
     int warn_days = 30;  // the expiry horizon
+    int removed_days = 30;  // how far back removed[] goes
 };
 
 constexpr int max_warn_days = 36500;
@@ -81,13 +83,42 @@ struct CertificateReport {
     std::string container;  // empty: no key link
 };
 
+// A certificate cleaning removed for this user, from the index beside the copies.
+struct RemovedReport {
+    std::string subject_cn;
+    std::string issuer_cn;
+    std::string serial;
+    std::string thumbprint;
+    std::string removed_at;
+    bool back_with_carrier = false;  // linked to a GOST container: the agent imports it again
+    std::string file;                // the copy to restore from
+};
+
+// The GOST provider (type 75) as CryptAcquireContext would find it, looked
+// at without loading it.
+struct ProviderReport {
+    bool installed = false;
+    std::string name;
+    std::string default_from;  // "user" or "machine"
+    std::string image;         // the image file, expanded and looked for
+    std::string problem;       // why it is not installed; empty when it is
+};
+
+struct Problem {
+    int exit_status;
+    std::string text;
+};
+
 struct StatusReport {
     int warn_days = 30;
+    int removed_days = 30;
     AgentReport agent;
+    ProviderReport provider;
     SettingsReport settings;
     LogReport log;
     KeeperReport keeper;
     std::vector<CertificateReport> certificates;
+    std::vector<RemovedReport> removed;
 };
 
 // --- rules ----------------------------------------------------------------------
@@ -97,8 +128,14 @@ enum : int {
     exit_no_agent = 1,
     exit_certificate_due = 2,
     exit_settings_not_taken = 3,
+    exit_no_provider = 4,
+    exit_keeper_stopped = 5,
     exit_bad_option = 64,
 };
+
+// The exit statuses from the most to the least urgent.
+constexpr int exit_order[] = {exit_no_agent, exit_no_provider, exit_settings_not_taken, exit_keeper_stopped,
+                              exit_certificate_due};
 
 // Whole calendar days from today to the expiry date, both UTC, as the agent
 // counts them; once expired never 0 or more, so a negative count always
@@ -107,15 +144,20 @@ int days_left(const UtcTime& now, const UtcTime& not_after, bool expired);
 
 bool certificate_due(const CertificateReport& certificate, int warn_days);
 
-// The first that applies: no agent, settings not taken, a certificate due.
+// Every problem the report shows, most urgent first (exit_order), each
+// certificate due its own entry.
+std::vector<Problem> problems(const StatusReport& report);
+
+// The first problem's exit status; exit_healthy without one.
 int exit_status(const StatusReport& report);
+
+// Whether a removal at removed_at lies within days of today (UTC dates).
+bool removed_within(const std::string& removed_at, const UtcTime& now, int days);
 
 // "2027-01-05T00:00:00Z"
 std::string iso_utc(const UtcTime& time);
 
-// Uppercase hexadecimal without separators; reversed turns a little-endian
-// number (as CryptoAPI keeps serials) most significant byte first.
-std::string hex_digits(const unsigned char* bytes, std::size_t size, bool reversed);
+using crypt_utils::hex_digits;
 
 // The program of a Run value's command line: the quoted part, or up to the
 // end of the first ".exe" when unquoted.

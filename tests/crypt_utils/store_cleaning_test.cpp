@@ -3,12 +3,15 @@
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/container_certificates.h"
 #include "crypt_utils/store_cleaning.h"
+#include "crypt_utils/removed_copies.h"
+#include "crypt_utils/serialized_store.h"
 
 #include "certificate_fixture.h"
 #include "trace_lines.h"
 
 #include <gmock/gmock.h>
 
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -47,6 +50,64 @@ TEST_F(StoreCleaning, EmptyListEmptiesTheStoreAndTheDeletionsPersist)
     EXPECT_EQ(expected, cleaning_lines());
     EXPECT_THAT(personal_store::serials(), IsEmpty());
     EXPECT_EQ(0u, personal_store::persisted_count());
+}
+
+std::string file_bytes(const std::wstring& path)
+{
+    std::string bytes;
+    if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+        char chunk[4096];
+        for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+            bytes.append(chunk, got);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+// The index is the user's own and outlives a test: the newest entry of a serial.
+crypt_utils::RemovedCopy newest_removed(const std::wstring& folder, const std::string& serial)
+{
+    for (const auto& entry : crypt_utils::read_removed_index(folder))
+        if (entry.serial == serial)
+            return entry;
+    return {};
+}
+
+// Wine's crypt32 cannot read such a store back, so the copy is read by its layout.
+TEST_F(StoreCleaning, EachDeletedCertificateIsKeptWithItsPropertiesAndIndexed)
+{
+    const std::string token_der = certificate("41", "Token owner");
+    const std::string linked = container("linked", token_der);
+    ASSERT_EQ(0, crypt_utils::import_certificate(linked));
+    const std::string by_hand_der = certificate("42", "By hand", "Another CA");
+    ASSERT_TRUE(personal_store::add(by_hand_der));
+
+    EXPECT_EQ(0, crypt_utils::clean_local_storage({}));
+
+    std::string failure;
+    const std::wstring folder = crypt_utils::removed_copies_folder(false, failure);
+    ASSERT_FALSE(folder.empty()) << failure;
+    const crypt_utils::RemovedCopy from_token = newest_removed(folder, "41"), by_hand = newest_removed(folder, "42");
+    EXPECT_EQ((std::vector<std::string>{"Token owner", "Keyhaven Test CA", "By hand", "Another CA"}),
+              (std::vector<std::string>{from_token.subject_cn, from_token.issuer_cn, by_hand.subject_cn, by_hand.issuer_cn}));
+    EXPECT_EQ((std::vector<bool>{true, false}), (std::vector<bool>{from_token.gost_key_link, by_hand.gost_key_link}));
+
+    std::vector<crypt_utils::StoredCertificate> stored;
+    ASSERT_TRUE(crypt_utils::read_serialized_store(file_bytes(folder + std::wstring(from_token.file.begin(), from_token.file.end())), stored));
+    ASSERT_EQ(1u, stored.size());
+    EXPECT_EQ(token_der, stored[0].encoded);
+    crypt_utils::StoredKeyLink link;
+    ASSERT_TRUE(crypt_utils::key_link_of(stored[0], link));
+    EXPECT_EQ((std::vector<std::string>{linked}), (std::vector<std::string>{std::string(link.container.begin(), link.container.end())}));
+    EXPECT_EQ(75u, link.provider_type);
+
+    ASSERT_TRUE(crypt_utils::read_serialized_store(file_bytes(folder + std::wstring(by_hand.file.begin(), by_hand.file.end())), stored));
+    ASSERT_EQ(1u, stored.size());
+    EXPECT_EQ(by_hand_der, stored[0].encoded);
+    EXPECT_FALSE(crypt_utils::key_link_of(stored[0], link));
+
+    EXPECT_THAT(agent_log::entries(), ::testing::Contains("[  DEBUG  ]: \t   serial: 42, issuer: Another CA, thumbprint: " +
+                                                          by_hand.thumbprint + ", copy: " + by_hand.file));
 }
 
 TEST_F(StoreCleaning, CertificatesOfListedContainersStayByTheirSerialNumber)

@@ -1,5 +1,6 @@
 #include "diag/log_line.h"
 #include "diag/verified_files.h"
+#include "diag/repeated_failure.h"
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,31 @@ TEST(VerifiedLogFiles, PassedOnlyAsTheSameFileUnderTheSameName)
         verified_files::note_passed("c:\\nivra\\Keyhaven_test_" + std::to_string(day) + "_01_2027.log", file);
     EXPECT_FALSE(verified_files::seen(today));
     EXPECT_TRUE(verified_files::passed("c:\\nivra\\Keyhaven_test_17_01_2027.log", file));
+}
+
+TEST(RepeatedFailure, WrittenAtStartOnChangeHourlyAndOnceWhenItEnds)
+{
+    const unsigned long long hour = failure_reminder_ms;
+    RepeatedFailure failure;
+    const struct {
+        bool failing;
+        const char* text;
+        unsigned long long at;
+        FailureStep step;
+    } turns[] = {
+        {false, "", 0, FailureStep::none},
+        {true, "a", 1000, FailureStep::write},
+        {true, "a", 2000, FailureStep::quiet},
+        {true, "a", 1000 + hour - 1, FailureStep::quiet},
+        {true, "a", 1000 + hour, FailureStep::write},
+        {true, "b", 1001 + hour, FailureStep::write},
+        {true, "b", 500, FailureStep::write},  // a clock that went back
+        {false, "", 600, FailureStep::ended},
+        {false, "", 700, FailureStep::none},
+        {true, "b", 800, FailureStep::write},
+    };
+    for (const auto& turn : turns)
+        EXPECT_EQ(turn.step, follow_failure(failure, turn.failing, turn.text, turn.at, hour)) << turn.at;
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 KEEPER = make_package.keeper_names()
 RETENTION_KEY = "HKLM\\" + KEEPER["settings_key"]
+ABOUT_URL = "https://pki.nivra.ru/keyhaven"
 PACKAGE_NAME = re.compile(r"keyhaven-(\d+)\.(\d+)\.(\d+)-x64\.msi")
 TEST_SIGNED = "keyhaven-*-x64-test.msi"
 
@@ -134,7 +135,7 @@ class Package(unittest.TestCase):
         subprocess.run([sys.executable, str(REPO / "package" / "make_package.py"), "--exe", str(newer_exe),
                         "--setup-dll", str(BUILD / "bin" / "keyhaven-setup.dll"), "--out", str(cls.scratch / "newer"), "--test-ca", str(TEST_CA.parent),
                         "--status-exe", str(BUILD / "bin" / "keyhaven-status.exe"),
-                        "--keeper-exe", str(BUILD / "bin" / "keyhaven-keeper.exe")],
+                        "--keeper-exe", str(BUILD / "bin" / "keyhaven-keeper.exe"), "--about-url", ABOUT_URL],
                        check=True, stdout=subprocess.DEVNULL)
         [cls.newer] = (cls.scratch / "newer").glob(TEST_SIGNED)
         cls.commands = readme_commands()
@@ -232,6 +233,10 @@ class Package(unittest.TestCase):
         self.assertIn(r'"C:\Program Files\Keyhaven\keyhaven.exe"', run)
         self.assertEqual((REPO / "package" / "Keyhaven.ini").read_text().replace("\n", "\r\n").encode(),
                          (self.ws.nivra / "Keyhaven.ini").read_bytes())
+        # The help link opens the guide installed beside the programs.
+        self.assertIn('href="administrators.html#deploying"', (self.ws.agent_dir / "guide" / "index.html").read_text())
+        self.assertIn(r"C:\Program Files\Keyhaven\guide\index.html",
+                      self.ws.reg("query", UNINSTALL_KEY, "/s", "/v", "HelpLink").stdout.decode())
 
         der = certs.make(self.scratch / "deployed.der", "Развёрнутый", serial="5A01")
         provider.add_container(self.ws, "deployed", "token:5A", der)
@@ -263,9 +268,12 @@ class Package(unittest.TestCase):
         (self.ws.nivra / "Keyhaven.ini").write_bytes(edited)
 
         # A bad setting fails the upgrade before anything changes.
-        refused = "msiexec /i %s /qn CLEAN_STORAGE=yes /l*v refused.log" % release_name(self.newer)
+        self.assertEqual([ABOUT_URL], table(self.newer, "Property")["ARPURLINFOABOUT"])  # given at build time
+        refused = "msiexec /i %s /qn CLEAN_STORAGE=2 /l*v refused.log" % release_name(self.newer)
         self.assertNotEqual(0, self.msiexec(refused))
-        self.assertIn("Keyhaven: CLEAN_STORAGE=yes is not an integer", self.msi_log("refused.log"))
+        self.assertIn("Keyhaven: CLEAN_STORAGE=2 must be 0 or 1. Nothing was installed or changed.",
+                      self.msi_log("refused.log"))
+        self.assertEqual(edited, (self.ws.nivra / "Keyhaven.ini").read_bytes())
         refused = "msiexec /i %s /qn LOG_RETENTION_DAYS=3651 /l*v refused.log" % release_name(self.newer)
         self.assertNotEqual(0, self.msiexec(refused))
         self.assertIn("Keyhaven: LOG_RETENTION_DAYS=3651 is not an integer from 0 to 3650", self.msi_log("refused.log"))
@@ -468,7 +476,11 @@ class PackageData(unittest.TestCase):
         package = next(PACKAGES.glob(TEST_SIGNED))
         properties = table(package, "Property")
         self.assertEqual(["Nivra"], properties["Manufacturer"])
-        self.assertTrue(all(properties[p][0].startswith("https://") for p in ("ARPHELPLINK", "ARPURLINFOABOUT")))
+        # No address ships that the build was not given.
+        self.assertEqual((None, None), (properties.get("ARPURLINFOABOUT"), properties.get("ARPHELPLINK")))
+        self.assertEqual([True, False, False, False],
+                         [make_package.about_url_valid(u) for u in (ABOUT_URL, "https://nivra.example/keyhaven",
+                                                                    "http://a b", "ftp://pki.nivra.ru/")])
         self.assertIn(properties["ARPPRODUCTICON"][0], table(package, "Icon"))
         self.assertEqual("%d.%d.%d.%d" % product_version_of(BUILD / "bin" / "keyhaven.exe"),
                          table(package, "File")["keyhaven.exe"][3])

@@ -4,6 +4,7 @@ and a faked calendar; and that it leaves the agent's logs alone."""
 import datetime
 import json
 import os
+import struct
 
 import harness
 from harness import ScenarioTest, wait_until
@@ -11,6 +12,33 @@ from harness import ScenarioTest, wait_until
 from benchlib import agent, certs, provider, store, tokens
 
 SETTINGS_SEEN = "settings read status"
+TYPE_075 = "HKLM\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 075"
+
+
+def stored_certificates(data):
+    """(DER bytes, {property id: bytes}) of each certificate of a serialized
+    store: a zero, "CERT", then (id, encoding, length, bytes) elements, a
+    certificate's properties before its own element (id 32)."""
+    assert data[:8] == b"\0\0\0\0CERT", data[:8]
+    found, properties, at = [], {}, 8
+    while at + 12 <= len(data):
+        pid, _, length = struct.unpack_from("<III", data, at)
+        value, at = data[at + 12:at + 12 + length], at + 12 + length
+        if pid == 32:
+            found.append((value, properties))
+            properties = {}
+        else:
+            properties[pid] = value
+    return found
+
+
+def key_link_container(link):
+    """The container a serialized key link names (offsets in place of pointers)."""
+    offset = struct.unpack_from("<I", link, 0)[0]
+    end = offset
+    while link[end:end + 2] != b"\0\0":
+        end += 2
+    return link[offset:end].decode("utf-16-le")
 
 
 class StatusTest(ScenarioTest):
@@ -53,6 +81,51 @@ class Status(StatusTest):
         self.assertEqual(("missing", None), (report["settings"]["state"], report["settings"]["reason"]))
         self.assertEqual(0, self.report("--warn-days", "5")[0])
 
+    def test_cleaning_removed_certificates_are_listed_with_their_copies(self):
+        """A token's certificate the agent imported and one put in My by hand,
+        both removed by cleaning: listed with their copies, the token's with
+        its key link. Its Cyrillic name reads right under another code page."""
+        by_hand = certs.make(self.ws.bench_dir / "by-hand.der", cn="By hand", serial="5A0031")
+        store.add(self.ws, self.ws.bench_dir / "by-hand.der")
+        token_cert = certs.make(self.ws.bench_dir / "token.der", cn="Иванов Иван Иванович", serial="5A0032")
+        provider.add_container(self.ws, "removed", "token:T3", token_cert)
+        tokens.insert_token(self.ws, "T3")
+        self.start_agent()
+        [imported] = wait_until(lambda: [c for c in store.list_certificates(self.ws) if c.serial == "5A0032"] or None,
+                                60)
+        english = {"LANG": "en_US.UTF-8", "LC_ALL": "en_US.UTF-8"}
+        [listed] = self.report(clock=english)[1]["certificates"]
+        self.assertEqual("Иванов Иван Иванович", listed["subject_cn"])
+        self.bench("token", "remove", "T3")
+        self.assertTrue(wait_until(lambda: not store.list_certificates(self.ws), 60), store.list_certificates(self.ws))
+
+        _, report = self.report(clock=english)
+        removed = {r["serial"]: r for r in report["removed"]}
+        self.assertEqual(("Иванов Иван Иванович", True, "By hand", False),
+                         (removed["5A0032"]["subject_cn"], removed["5A0032"]["back_with_carrier"],
+                          removed["5A0031"]["subject_cn"], removed["5A0031"]["back_with_carrier"]))
+        for serial, der, container in (("5A0031", by_hand, None), ("5A0032", token_cert, imported.container)):
+            path = removed[serial]["file"]
+            self.assertTrue(path.lower().startswith("c:\\users\\"), path)
+            [(stored, properties)] = stored_certificates(
+                (self.ws.drive_c / path[3:].replace("\\", "/")).read_bytes())
+            self.assertEqual(der, stored)
+            self.assertEqual(container, key_link_container(properties[2]) if 2 in properties else None)
+        self.assertEqual([], [p for p in report["problems"] if p["exit_status"] == 4])
+
+    def test_no_default_provider_is_status_4_with_the_agent_running(self):
+        self.start_agent()
+        self.wait_for_entry(SETTINGS_SEEN)
+        self.ws.reg("delete", TYPE_075, "/f")
+        try:
+            code, report = self.report()
+        finally:
+            self.ws.reg_import(["[%s]" % TYPE_075.replace("HKLM", "HKEY_LOCAL_MACHINE"),
+                                '"Name"="%s"' % provider.PROVIDER_NAME, ""])
+        self.assertEqual((4, True, False), (code, report["agent"]["running"], report["provider"]["installed"]))
+        self.assertIn("no default provider of type 75", report["provider"]["problem"])
+        self.assertEqual(0, self.report()[0])
+
     def test_no_agent_is_status_1_and_creates_nothing(self):
         # The agent's mutex, which any program may create, is no agent.
         self.bench("mutex", "unowned", "keyhaven_mutex")
@@ -61,6 +134,13 @@ class Status(StatusTest):
         self.assertFalse(self.ws.nivra.exists(), "c:\\nivra made by the status program")
         code, out = self.status("--warn-days", "x")
         self.assertEqual((64, b""), (code, out))
+
+    def test_every_problem_is_listed_with_its_status_the_first_is_the_exit_status(self):
+        self.token_with_certificate(6)
+        agent.stop_all(self.ws)
+        self.bench("settings", "raw", input=b"; broken\r\n")
+        code, report = self.report()
+        self.assertEqual((1, [1, 3, 2]), (code, [p["exit_status"] for p in report["problems"]]))
 
     def test_broken_settings_file_is_status_3_with_the_parse_error(self):
         self.bench("settings", "raw", input=b"[properties]\r\nclean_storage = true\r\n")

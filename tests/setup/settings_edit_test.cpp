@@ -50,9 +50,9 @@ TEST(SettingsEdit, DottedNamesCountAndARepeatedKeyIsLeftOnce)
 
 TEST(SettingsEdit, ValuesFromTheCommandLine)
 {
-    for (const char* good : {"0", "1", "+1", "-1", "00", "999999999"})
+    for (const char* good : {"0", "1"})
         EXPECT_TRUE(setting_value_valid(good)) << good;
-    for (const char* bad : {"", "yes", "1 ", "0x1", "1.5", "1;init_plugin=1", "9999999999", "+"})
+    for (const char* bad : {"", "2", "+1", "-1", "00", "yes", "1 ", "0x1", "1.5", "1;init_plugin=1", "+"})
         EXPECT_FALSE(setting_value_valid(bad)) << bad;
 }
 

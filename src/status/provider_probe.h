@@ -1,0 +1,11 @@
+#pragma once
+// Whether a GOST provider of type 75 is installed, found as CryptoAPI finds
+// it, without loading it.
+
+#include "status/status_rules.h"
+
+namespace status {
+
+ProviderReport probe_provider();
+
+}  // namespace status

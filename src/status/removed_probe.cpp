@@ -1,0 +1,30 @@
+#include "status/removed_probe.h"
+
+#include "crypt_utils/removed_copies.h"
+#include "diag/wide_text.h"
+
+#include <windows.h>
+
+namespace status {
+
+std::vector<RemovedReport> probe_removed(int days)
+{
+    std::vector<RemovedReport> found;
+    std::string failure;
+    const std::wstring folder = crypt_utils::removed_copies_folder(false, failure);
+    if (folder.empty())
+        return found;
+    SYSTEMTIME now = {};
+    GetSystemTime(&now);
+    const UtcTime today = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    const std::string folder_text = utf8_from_wide(folder.c_str());
+    for (const crypt_utils::RemovedCopy& copy : crypt_utils::read_removed_index(folder)) {
+        if (!removed_within(copy.removed_at, today, days))
+            continue;
+        found.push_back({copy.subject_cn, copy.issuer_cn, copy.serial, copy.thumbprint, copy.removed_at,
+                         copy.gost_key_link, folder_text + copy.file});
+    }
+    return found;
+}
+
+}  // namespace status
