@@ -11,20 +11,6 @@ const SettingProperty setting_properties[4] = {
 
 namespace {
 
-bool is_digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// 1 to max_digits digits from at, up to the end or a '-'; at moves past them.
-bool take_number(const std::string& text, std::size_t& at, std::size_t max_digits)
-{
-    std::size_t start = at;
-    while (at < text.size() && is_digit(text[at]))
-        ++at;
-    return at > start && at - start <= max_digits;
-}
-
 std::string trimmed(const std::string& text)
 {
     const char* blanks = " \t\r";
