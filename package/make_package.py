@@ -35,6 +35,7 @@ signing path; such a package is named keyhaven-<version>-x64-test.msi.
 """
 import argparse
 import os
+import re
 import shutil
 import struct
 import subprocess
