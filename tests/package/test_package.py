@@ -182,7 +182,7 @@ class Package(unittest.TestCase):
     # --- the scenarios ------------------------------------------------------
     def test_silent_install_then_a_logon_imports_a_token_certificate(self):
         self.assertEqual(0, self.msiexec(self.command("/qn", "keyhaven-install.log")))
-        self.assertIn("Keyhaven", self.msi_log("keyhaven-install.log"))
+        self.assertIn("Keyhaven: c:\\nivra made with the package's security", self.msi_log("keyhaven-install.log"))
         installed = self.ws.agent_dir / "keyhaven.exe"
         self.assertEqual((PACKAGES / "keyhaven.exe").read_bytes(), installed.read_bytes())
         self.assertTrue(verify(installed, TEST_CA))
@@ -231,6 +231,8 @@ class Package(unittest.TestCase):
         self.assertTrue(agent.running_pids(self.ws))
         self.assertEqual(1, len(self.keyhaven_products()), self.keyhaven_products())
         self.assertEqual(edited, (self.ws.nivra / "Keyhaven.ini").read_bytes())
+        # The folder the first package made is kept, today's files given the log's security.
+        self.assertIn("Keyhaven: 2 day files given the log's security", self.msi_log("keyhaven-upgrade.log"))
 
         # The older package over the newer one: refused with 1603 (67 through
         # the shell's 8 bits) by its launch condition, whose text Wine's log
@@ -307,6 +309,8 @@ class Package(unittest.TestCase):
         self.assertEqual(access.OTHER_USER, aside.stat().st_uid)
         self.assertEqual(os.getuid(), nivra.stat().st_uid)
         self.assertFalse((nivra / "version.dll").exists())
+        self.assertIn("Keyhaven: carried over into the new c:\\nivra: Keyhaven.ini, %s" % today.name,
+                      self.msi_log("keyhaven-install.log"))
         self.assertRegex(self.msi_log("keyhaven-install.log"),
                          r"Keyhaven: left in c:\\nivra\.moved-aside-[0-9a-f]{16}: version\.dll\r?\n")
         self.logon()
