@@ -105,6 +105,19 @@ TEST_F(Log, ATurnAnotherWriterKeepsLosesNoLine)
     EXPECT_EQ(expected, agent_log::entries(true));
 }
 
+file_trust::FileSecurity security_from(const std::string& sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    file_trust::FileSecurity security{};
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        EXPECT_TRUE(security_of_descriptor(descriptor, security)) << sddl;
+        LocalFree(descriptor);
+    } else {
+        ADD_FAILURE() << "not SDDL: " << sddl;
+    }
+    return security;
+}
+
 // Another user's agent makes the day's file as often as this one does; what
 // matters is who may read its lines or re-permission it.
 TEST(LogFileRule, AnExistingLogIsWrittenOnlyWhenNoOtherUserMayReadOrRepermissionIt)
@@ -130,28 +143,8 @@ TEST(LogFileRule, AnExistingLogIsWrittenOnlyWhenNoOtherUserMayReadOrRepermission
         {"O:ANG:AND:(A;;FA;;;SY)(A;;FA;;;AN)(A;;0x1200a9;;;WD)", false},   // Wine: another Unix user's, mode 644
         {"O:" + me + "D:(A;;FA;;;SY)(A;;FA;;;" + me + ")(A;;0x1200a9;;;WD)", false},  // Wine: mine, mode 644
     };
-    for (const auto& c : cases) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                         nullptr)) << c.sddl;
-        file_trust::FileSecurity security;
-        EXPECT_TRUE(security_of_descriptor(descriptor, security)) << c.sddl;
-        EXPECT_EQ(c.written, file_trust::log_file_keeps_lines_private(security, me)) << c.sddl;
-        LocalFree(descriptor);
-    }
-}
-
-file_trust::FileSecurity security_from(const std::string& sddl)
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    file_trust::FileSecurity security{};
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-        EXPECT_TRUE(security_of_descriptor(descriptor, security)) << sddl;
-        LocalFree(descriptor);
-    } else {
-        ADD_FAILURE() << "not SDDL: " << sddl;
-    }
-    return security;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.written, file_trust::log_file_keeps_lines_private(security_from(c.sddl), me)) << c.sddl;
 }
 
 // The package's c:\nivra, and what is not: the agent then keeps to the
