@@ -224,6 +224,11 @@ TEST(PackageFolder, AHeldFolderIsJudgedOnItsHandle)
     ASSERT_TRUE(folder.held());
     std::string reason;
     EXPECT_TRUE(is_real_folder_at(folder.get(), data_folder_path, reason)) << reason;
+    // What a handle reached is named by its final path, whatever name it was opened by.
+    std::string final_path;
+    EXPECT_TRUE(final_path_is(folder.get(), data_folder_path, final_path)) << final_path;
+    EXPECT_FALSE(final_path_is(folder.get(), "c:\\nivra-elsewhere", final_path));
+    EXPECT_EQ(0, lstrcmpiA("\\\\?\\c:\\nivra", final_path.c_str())) << final_path;
     const char* file = "c:\\nivra\\not-a-folder.txt";
     FileHandle plain(CreateFileA(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     plain.free_now();
