@@ -193,9 +193,9 @@ bool is_plain_file(HANDLE file, verified_files::Identity& identity)
 
 // A file the agent did not just make was made by someone: by another user's
 // agent, or by a user with a security of their own that would let them read
-// or re-permission it.
-// In the package's folder only SYSTEM makes the day's files: one of any
-// other owner was made by a user, however, and may be theirs to read.
+// or re-permission it. In the package's folder only SYSTEM (the keeper)
+// makes the day's files: one of any other owner was made by a user, by some
+// route, whatever its security says. The folder is read only for such a file.
 bool keeps_lines_private(HANDLE file)
 {
     file_trust::FileSecurity security;

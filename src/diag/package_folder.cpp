@@ -3,10 +3,8 @@
 #include "diag/data_directory.h"
 #include "diag/file_security.h"
 
-namespace {
-
-// "\\?\C:\nivra" names the same folder as "c:\nivra": the drive letter's
-// case and the prefix aside, the final path must be the name opened.
+// The drive letter's case and the prefix aside, the final path must be the
+// name opened.
 bool final_path_is(HANDLE folder, const char* path, std::string& final_path)
 {
     char buffer[MAX_PATH * 2];
@@ -18,8 +16,6 @@ bool final_path_is(HANDLE folder, const char* path, std::string& final_path)
     return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, final_path.c_str(), static_cast<int>(final_path.size()),
                           expected.c_str(), static_cast<int>(expected.size())) == CSTR_EQUAL;
 }
-
-}  // namespace
 
 FileHandle open_folder_held(const char* path, DWORD access)
 {

@@ -16,6 +16,10 @@
 // the error in GetLastError().
 FileHandle open_folder_held(const char* path, DWORD access);
 
+// Whether the handle's final path is path itself ("\\?\C:\nivra" names
+// "c:\nivra"); final_path is what it is, empty when it cannot be read.
+bool final_path_is(HANDLE folder, const char* path, std::string& final_path);
+
 // Whether folder, opened by open_folder_held(path), is a real folder at
 // path: not a reparse point by its path or by its handle (a Unix link reads
 // as one only by path under Wine), and the handle's final path is path

@@ -243,10 +243,44 @@ void secure_day_files(MSIHANDLE install)
     log_line(install, std::to_string(secured) + " day files given the log's security");
 }
 
+// Whether a rename of path moves what the handle opened at path without
+// following a reparse point: a junction or link itself on Windows; not so
+// where the path reads as a link but the handle reached what it leads to (a
+// Unix link under Wine, whose rename would move the folder it leads to).
+bool rename_moves_what_is_held(HANDLE held, std::string& why)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(held, &info)) {
+        why = with_error("its kind cannot be read", GetLastError());
+        return false;
+    }
+    const DWORD by_path = GetFileAttributesA(data_folder_path);
+    const bool path_link = by_path != INVALID_FILE_ATTRIBUTES && (by_path & FILE_ATTRIBUTE_REPARSE_POINT);
+    const bool handle_link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    std::string final_path;
+    if (path_link != handle_link || (!handle_link && !final_path_is(held, data_folder_path, final_path))) {
+        why = "a link this system cannot move by itself, only what it leads to";
+        return false;
+    }
+    return true;
+}
+
 // A folder that cannot be moved aside fails the install before anything
 // else is done; the administrator is told which and what to do.
 UINT take_over(MSIHANDLE install, const std::string& reason, bool real_folder, NewSecurity& folder_security)
 {
+    {
+        FileHandle held = open_folder_held(data_folder_path, folder_access);
+        std::string why;
+        if (!held.held() || !rename_moves_what_is_held(held.get(), why)) {
+            log_refusal(install, std::string(data_folder_path) + " " + reason + ", and it cannot be moved aside (" +
+                                     (why.empty() ? with_error("it cannot be opened", GetLastError()) : why) +
+                                     "): remove the link itself (not what it leads to), or move " +
+                                     std::string(data_folder_path) + " away yourself, then install again. " +
+                                     "Nothing was changed.");
+            return ERROR_INSTALL_FAILURE;
+        }
+    }
     std::string suffix;
     if (!random_suffix(suffix)) {
         log_refusal(install, std::string(data_folder_path) + " " + reason + ", and no random name to move it " +

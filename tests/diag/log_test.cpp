@@ -157,6 +157,19 @@ TEST_F(Log, ALogFileOpenedWithoutSharingIsSkipped)
     EXPECT_EQ((Entries{"[  INFO   ]: before", "[  INFO   ]: while held", "[  INFO   ]: after"}), agent_log::entries());
 }
 
+file_trust::FileSecurity security_from(const std::string& sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    file_trust::FileSecurity security{};
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        EXPECT_TRUE(security_of_descriptor(descriptor, security)) << sddl;
+        LocalFree(descriptor);
+    } else {
+        ADD_FAILURE() << "not SDDL: " << sddl;
+    }
+    return security;
+}
+
 // Another user's agent makes the day's file as often as this one does; what
 // matters is who may read its lines or re-permission it.
 TEST(LogFileRule, AnExistingLogIsWrittenOnlyWhenNoOtherUserMayReadOrRepermissionIt)
@@ -182,28 +195,8 @@ TEST(LogFileRule, AnExistingLogIsWrittenOnlyWhenNoOtherUserMayReadOrRepermission
         {"O:ANG:AND:(A;;FA;;;SY)(A;;FA;;;AN)(A;;0x1200a9;;;WD)", false},   // Wine: another Unix user's, mode 644
         {"O:" + me + "D:(A;;FA;;;SY)(A;;FA;;;" + me + ")(A;;0x1200a9;;;WD)", false},  // Wine: mine, mode 644
     };
-    for (const auto& c : cases) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                         nullptr)) << c.sddl;
-        file_trust::FileSecurity security;
-        EXPECT_TRUE(security_of_descriptor(descriptor, security)) << c.sddl;
-        EXPECT_EQ(c.written, file_trust::log_file_keeps_lines_private(security, me)) << c.sddl;
-        LocalFree(descriptor);
-    }
-}
-
-file_trust::FileSecurity security_from(const std::string& sddl)
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    file_trust::FileSecurity security{};
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-        EXPECT_TRUE(security_of_descriptor(descriptor, security)) << sddl;
-        LocalFree(descriptor);
-    } else {
-        ADD_FAILURE() << "not SDDL: " << sddl;
-    }
-    return security;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.written, file_trust::log_file_keeps_lines_private(security_from(c.sddl), me)) << c.sddl;
 }
 
 // The package's c:\nivra, and what is not: the agent then keeps to the
@@ -283,6 +276,11 @@ TEST(PackageFolder, AHeldFolderIsJudgedOnItsHandle)
     ASSERT_TRUE(folder.held());
     std::string reason;
     EXPECT_TRUE(is_real_folder_at(folder.get(), data_folder_path, reason)) << reason;
+    // What a handle reached is named by its final path, whatever name it was opened by.
+    std::string final_path;
+    EXPECT_TRUE(final_path_is(folder.get(), data_folder_path, final_path)) << final_path;
+    EXPECT_FALSE(final_path_is(folder.get(), "c:\\nivra-elsewhere", final_path));
+    EXPECT_EQ(0, lstrcmpiA("\\\\?\\c:\\nivra", final_path.c_str())) << final_path;
     const char* file = "c:\\nivra\\not-a-folder.txt";
     FileHandle plain(CreateFileA(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     plain.free_now();
