@@ -24,8 +24,9 @@ from benchlib.workstation import (WINE64, WINESERVER, BenchError, CheckFailed, a
 PRODUCT = "keyhaven.exe"
 # The same agent linked with shortened pauses (tests' timing); never shipped.
 QUICK = "keyhaven_quick.exe"
-# The status program the package installs beside the agent.
+# The status program and the keeper service the package installs beside the agent.
 STATUS = "keyhaven-status.exe"
+KEEPER = "keyhaven-keeper.exe"
 
 # What the faketime command puts in LD_PRELOAD (ld.so expands $LIB).
 FAKETIME_LIBRARY = "/usr/$LIB/faketime/libfaketime.so.1"
@@ -75,7 +76,7 @@ def register(sub):
 def install(ws, registry):
     ws.agent_dir.mkdir(parents=True, exist_ok=True)
     shutil.copy2(ws.built(PRODUCT), ws.agent_dir / PRODUCT)
-    for optional in (QUICK, STATUS):
+    for optional in (QUICK, STATUS, KEEPER):
         if (ws.bin_dir / optional).is_file():
             shutil.copy2(ws.bin_dir / optional, ws.agent_dir / optional)
 
