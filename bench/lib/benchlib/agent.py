@@ -180,7 +180,7 @@ def _stop_server(ws):
                    stderr=subprocess.DEVNULL, timeout=60)
 
 
-def _prepare_server(ws, faketime, display):
+def _prepare_server(ws, faketime, display, event_trace=None):
     """A persistent wineserver for the agent. For a display or a faked clock
     the running server is stopped first, with every program of the prefix,
     and a new one started with the agent's environment (unless it was
@@ -196,18 +196,21 @@ def _prepare_server(ws, faketime, display):
     _stop_server(ws)
     ws.bench_dir.mkdir(parents=True, exist_ok=True)
     mark.write_text(wanted)
-    env = ws.env(display, clock)
-    for command in ([WINESERVER, "-p"], [WINE64, "cmd", "/c", "exit"]):
-        subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
+    env = ws.env(display, dict(clock or {}, **({"WINEDEBUG": "-all,warn+eventlog"} if event_trace else {})))
+    with open(event_trace or "/dev/null", "wb") as errors:
+        for command in ([WINESERVER, "-p"], [WINE64, "cmd", "/c", "exit"]):
+            subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=errors,
+                           timeout=120)
     return clock
 
 
-def restart_server(ws, faketime):
+def restart_server(ws, faketime, event_trace=None):
     """The prefix's wineserver restarted under a faked clock (see
     faked_clock), with no agent: the first program it runs starts the
-    services, and every auto-start service (the keeper) runs on that clock."""
-    _prepare_server(ws, faketime, False)
+    services, and every auto-start service (the keeper) runs on that clock.
+    event_trace: a file that receives what the services report to the
+    event log (Wine keeps no event log; it traces ReportEventW's texts)."""
+    _prepare_server(ws, faketime, False, event_trace)
 
 
 def running_pids(ws):
