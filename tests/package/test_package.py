@@ -342,7 +342,12 @@ class Package(unittest.TestCase):
         # clock at 23:59:30 local time; no agent runs then.
         local = datetime.datetime(2031, 3, 15, 23, 59, 30)
         faked = datetime.datetime.fromtimestamp(time.mktime(local.timetuple()), datetime.timezone.utc)
-        agent.restart_server(self.ws, faked.strftime("%Y-%m-%d %H:%M:%S"))
+        # Tomorrow's minimal file made beforehand by another user (another Unix owner: Anonymous).
+        planted = self.ws.nivra / day_log_names(datetime.date(2031, 3, 16))[1]
+        planted.write_bytes(b"planted\r\n")
+        os.chown(planted, 4321, 4321)
+        trace = self.scratch / "events.txt"
+        agent.restart_server(self.ws, faked.strftime("%Y-%m-%d %H:%M:%S"), event_trace=trace)
         self.assertEqual("RUNNING", self.keeper_state())
         self.assertFalse(agent.running_pids(self.ws))
         # The keeper makes only today's and tomorrow's: the 17th's come from
@@ -351,6 +356,11 @@ class Package(unittest.TestCase):
         self.assertTrue(wait_until(lambda: all(p.is_file() for p in day_after), 90),
                         sorted(p.name for p in self.ws.nivra.iterdir()))
         self.assertFalse(agent.running_pids(self.ws))
+        # The other user's file was reported at both passes, and left as it was.
+        reported = "%s was not made by the keeper and is left alone: its owner is S-1-5-7," % planted.name
+        self.assertTrue(wait_until(lambda: trace.read_text(errors="replace").count(reported) == 2, 30),
+                        trace.read_text(errors="replace"))
+        self.assertEqual((b"planted\r\n", 4321), (planted.read_bytes(), planted.stat().st_uid))
 
         # Another program holds the file: the install fails in bounded time and says so.
         written = (self.ws.nivra / "Keyhaven.ini").read_bytes()

@@ -24,8 +24,9 @@ from benchlib.workstation import (WINE64, WINESERVER, BenchError, CheckFailed, a
 PRODUCT = "keyhaven.exe"
 # The same agent linked with shortened pauses (tests' timing); never shipped.
 QUICK = "keyhaven_quick.exe"
-# The status program the package installs beside the agent.
+# The status program and the keeper service the package installs beside the agent.
 STATUS = "keyhaven-status.exe"
+KEEPER = "keyhaven-keeper.exe"
 
 # What the faketime command puts in LD_PRELOAD (ld.so expands $LIB).
 FAKETIME_LIBRARY = "/usr/$LIB/faketime/libfaketime.so.1"
@@ -75,7 +76,7 @@ def register(sub):
 def install(ws, registry):
     ws.agent_dir.mkdir(parents=True, exist_ok=True)
     shutil.copy2(ws.built(PRODUCT), ws.agent_dir / PRODUCT)
-    for optional in (QUICK, STATUS):
+    for optional in (QUICK, STATUS, KEEPER):
         if (ws.bin_dir / optional).is_file():
             shutil.copy2(ws.bin_dir / optional, ws.agent_dir / optional)
 
@@ -179,7 +180,7 @@ def _stop_server(ws):
                    stderr=subprocess.DEVNULL, timeout=60)
 
 
-def _prepare_server(ws, faketime, display):
+def _prepare_server(ws, faketime, display, event_trace=None):
     """A persistent wineserver for the agent. For a display or a faked clock
     the running server is stopped first, with every program of the prefix,
     and a new one started with the agent's environment (unless it was
@@ -195,18 +196,21 @@ def _prepare_server(ws, faketime, display):
     _stop_server(ws)
     ws.bench_dir.mkdir(parents=True, exist_ok=True)
     mark.write_text(wanted)
-    env = ws.env(display, clock)
-    for command in ([WINESERVER, "-p"], [WINE64, "cmd", "/c", "exit"]):
-        subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
+    env = ws.env(display, dict(clock or {}, **({"WINEDEBUG": "-all,warn+eventlog"} if event_trace else {})))
+    with open(event_trace or "/dev/null", "wb") as errors:
+        for command in ([WINESERVER, "-p"], [WINE64, "cmd", "/c", "exit"]):
+            subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=errors,
+                           timeout=120)
     return clock
 
 
-def restart_server(ws, faketime):
+def restart_server(ws, faketime, event_trace=None):
     """The prefix's wineserver restarted under a faked clock (see
     faked_clock), with no agent: the first program it runs starts the
-    services, and every auto-start service (the keeper) runs on that clock."""
-    _prepare_server(ws, faketime, False)
+    services, and every auto-start service (the keeper) runs on that clock.
+    event_trace: a file that receives what the services report to the
+    event log (Wine keeps no event log; it traces ReportEventW's texts)."""
+    _prepare_server(ws, faketime, False, event_trace)
 
 
 def running_pids(ws):
