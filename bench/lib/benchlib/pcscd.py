@@ -19,7 +19,6 @@ import re
 import shutil
 import signal
 import socket
-import subprocess
 
 from benchlib.workstation import REPO, BenchError, alive, read_if_any, spawn_detached, wait_until
 
