@@ -141,12 +141,17 @@ def port_of(reader):
 
 
 # --- start and stop ----------------------------------------------------------------
-def start(names):
-    if not os.path.isfile(PCSCD) or not os.path.isfile(DRIVER):
-        raise BenchError("pcscd or vpcd is not installed (tools/setup-host.sh installs pcscd and vsmartcard-vpcd)")
+def check_names(names):
+    """BenchError for an entry name reader.conf cannot carry."""
     for name in names:
         if not name or any(c in name for c in '"\r\n') or not name.isascii():
             raise BenchError("a reader entry name is ASCII text without quotes or line breaks: %r" % name)
+
+
+def start(names):
+    if not os.path.isfile(PCSCD) or not os.path.isfile(DRIVER):
+        raise BenchError("pcscd or vpcd is not installed (tools/setup-host.sh installs pcscd and vsmartcard-vpcd)")
+    check_names(names)
     if own_pid():
         print("the bench's pcscd already runs (pid %d)" % own_pid())
         return 0
