@@ -173,8 +173,9 @@ def start(names):
                          output=log, errors=log)
     (where / "pcscd.pid").write_text("%d\n" % pid)
     if not wait_until(lambda: serving() or not alive(pid), START_SECONDS) or not alive(pid):
+        how = "ended at its start" if not alive(pid) else "did not answer within %g s" % START_SECONDS
         _end(pid)
-        raise BenchError("pcscd did not start within %g s: %s" % (START_SECONDS, _last_lines(log)))
+        raise BenchError("pcscd %s: %s" % (how, _last_lines(log)))
     print("pcscd started (pid %d) with readers: %s" % (pid, ", ".join(sorted(reader_ports(_entries(names))))))
     return 0
 
