@@ -112,10 +112,10 @@ class ReaderConfiguration(unittest.TestCase):
         self.assertEqual([("Virtual PCD", 35963)], pcscd.parse_config(debian))
 
     def test_names_reader_conf_cannot_carry_are_refused(self):
-        for name in ("", 'A "quoted" name', "Two\nlines", "Считыватель"):
+        for name in ("", 'A "quoted" name', "Two\nlines", "Tab\there"):
             with self.assertRaises(pcscd.BenchError, msg=name):
                 pcscd.check_names([name])
-        pcscd.check_names(["FT SCR Bench", "Rutoken Magistra 2"])
+        pcscd.check_names(["FT SCR Bench", "Rutoken Magistra 2", "Считыватель Bench"])
 
 
 if __name__ == "__main__":

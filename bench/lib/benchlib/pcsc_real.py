@@ -65,7 +65,8 @@ def insert(ws, reader, replies, t1_only=False, exclusive=False):
         except BenchError:
             _end([card])
             raise
-    (folder / ("%d.txt" % port)).write_text("%s\t%d\t%s\n" % (reader, card, holder if holder else "-"))
+    (folder / ("%d.txt" % port)).write_text("%s\t%d\t%s\n" % (reader, card, holder if holder else "-"),
+                                           encoding="utf-8")
 
 
 def _ours(pid):

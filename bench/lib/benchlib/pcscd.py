@@ -27,7 +27,9 @@ SOCKET = "/run/pcscd/pcscd.comm"
 DRIVER = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 SYSTEM_CONFIG = "/etc/reader.conf.d"
 FIRST_PORT = 35963
-DEFAULT_READERS = ["Virtual PCD", "FT SCR Bench"]
+# vpcd's usual entry, one the census never probes, one whose name is not
+# ASCII (pcsc-lite's UTF-8 against Windows' ANSI code page).
+DEFAULT_READERS = ["Virtual PCD", "FT SCR Bench", "Считыватель Bench"]
 START_SECONDS = 10
 STOP_SECONDS = 5
 
@@ -144,8 +146,8 @@ def port_of(reader):
 def check_names(names):
     """BenchError for an entry name reader.conf cannot carry."""
     for name in names:
-        if not name or any(c in name for c in '"\r\n') or not name.isascii():
-            raise BenchError("a reader entry name is ASCII text without quotes or line breaks: %r" % name)
+        if not name or any(c in name for c in '"\r\n') or not name.isprintable():
+            raise BenchError("a reader entry name is one line of text without quotes: %r" % name)
 
 
 def start(names):
@@ -167,7 +169,7 @@ def start(names):
     for i in range(1, len(names)):  # vpcd's state lives in the driver's globals: one copy an entry
         drivers.append(str(where / ("libifdvpcd-%d.so" % i)))
         shutil.copy2(DRIVER, drivers[-1])
-    (where / "reader.conf").write_text(config_text(names, drivers))
+    (where / "reader.conf").write_text(config_text(names, drivers), encoding="utf-8")  # pcsc-lite's names are UTF-8
     log = where / "pcscd.log"
     pid = spawn_detached([PCSCD, "--foreground", "--config", where / "reader.conf"], dict(os.environ),
                          output=log, errors=log)
