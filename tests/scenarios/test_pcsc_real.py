@@ -118,6 +118,21 @@ class RealStack(ScenarioTest):
         self.assertEqual([], [e for e in self.entries() if CHANGED % (2, 0) in e])
         self.assertEqual([], self.probes_of(ORDINARY))
 
+    def test_pcscd_stopping_and_coming_back_under_a_running_agent(self):
+        if not self.started_pcscd:
+            self.skipTest("the running pcscd was not started by this test")
+        self.bench("card", "insert", ORDINARY)
+        self.start_agent()
+        self.wait_for_entry(CHANGED % (1, 0))
+        self.bench("pcscd", "stop")  # the card goes with its reader
+        try:
+            self.wait_for_entry(CHANGED % (0, 0))
+        finally:
+            self.bench("pcscd", "start")
+        self.bench("card", "insert", ORDINARY)
+        self.wait_for_entry(CHANGED % (1, 0), count=2)
+        self.assertEqual(0, self.bench("agent", "status", check=False).returncode)  # it rode it out
+
     def test_ignore_cards_skips_the_container_of_a_card_that_answers(self):
         self.bench("settings", "write", "ignore_cards=1")
         self.bench("card", "insert", ORDINARY)
