@@ -36,7 +36,8 @@ BRIDGE_EXPORT std::int32_t bridge_list(std::uint64_t context, char* buffer, std:
     if (!length)
         return pcsc_mapping::invalid_parameter;
     DWORD size = buffer ? *length : 0;
-    const std::int32_t rc = windows_result(SCardListReaders(static_cast<SCARDCONTEXT>(context), nullptr, buffer, &size));
+    const std::int32_t rc =
+        windows_result(SCardListReaders(static_cast<SCARDCONTEXT>(context), nullptr, buffer, &size));
     if (rc != pcsc_mapping::success && rc != static_cast<std::int32_t>(SCARD_E_INSUFFICIENT_BUFFER))
         return rc;
     return pcsc_mapping::windows_length(size, *length) ? rc : pcsc_mapping::unknown_error;

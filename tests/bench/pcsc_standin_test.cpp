@@ -203,4 +203,53 @@ TEST(PcscState, LinesRoundTripAndBrokenLinesAreLeftOut)
               pcsc_bench::parse_state({"R\tnone\t-\t-", "R2\tmaybe\t-\t-", "R3\tcard\t-", "", "\tcard\t-\t-"}).size());
 }
 
+// The bridge's winscard.dll (bench/workstation create --pcsc system) with no
+// Winelib library beside it: a clear failure, as of a stopped service, and
+// one record line that says why, never a success.
+TEST(PcscBridge, WithoutItsLibraryEveryCallFailsAsWithoutTheService)
+{
+    bench_carriers::clear_all();
+    char program[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    std::string bridge(program, length);
+    bridge = bridge.substr(0, bridge.find_last_of('\\') + 1) + "pcsc-bridge\\winscard.dll";
+    const std::string alone = bench::path("bridge-alone.dll");
+    ASSERT_TRUE(CopyFileA(bridge.c_str(), alone.c_str(), FALSE)) << bridge;
+    HMODULE module = LoadLibraryA(alone.c_str());
+    ASSERT_NE(nullptr, module);
+
+    using Establish = LONG(WINAPI*)(DWORD, LPCVOID, LPCVOID, SCARDCONTEXT*);
+    using List = LONG(WINAPI*)(SCARDCONTEXT, LPCSTR, LPSTR, DWORD*);
+    using Connect = LONG(WINAPI*)(SCARDCONTEXT, LPCSTR, DWORD, DWORD, SCARDHANDLE*, DWORD*);
+    using FreeMemory = LONG(WINAPI*)(SCARDCONTEXT, LPCVOID);
+    const auto find = [module](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); };
+    const auto establish = reinterpret_cast<Establish>(find("SCardEstablishContext"));
+    const auto list = reinterpret_cast<List>(find("SCardListReadersA"));
+    const auto connect = reinterpret_cast<Connect>(find("SCardConnectA"));
+    const auto free_memory = reinterpret_cast<FreeMemory>(find("SCardFreeMemory"));
+    ASSERT_TRUE(establish && list && connect && free_memory);
+
+    SCARDCONTEXT context = 0;
+    EXPECT_EQ(SCARD_E_NO_SERVICE, establish(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context));
+    EXPECT_EQ(0u, context);
+    DWORD size = SCARD_AUTOALLOCATE;
+    LPSTR names = nullptr;
+    EXPECT_EQ(SCARD_E_NO_SERVICE, list(1, nullptr, reinterpret_cast<LPSTR>(&names), &size));
+    EXPECT_EQ(nullptr, names);
+    SCARDHANDLE card = 0;
+    DWORD protocol = 0;
+    EXPECT_EQ(SCARD_E_NO_SERVICE, connect(1, "R", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card, &protocol));
+    char never_given[4] = {};
+    EXPECT_EQ(SCARD_E_INVALID_PARAMETER, free_memory(1, never_given));
+
+    const auto record = bench::read_lines(bench::path(pcsc_bench::record_file));
+    ASSERT_EQ(1u, record.size());  // the library is looked for once
+    EXPECT_EQ(0u, record[0].find("bridge\tcannot load "));
+    EXPECT_NE(std::string::npos, record[0].find("keyhaven_pcsclite.dll.so"));
+    FreeLibrary(module);
+    DeleteFileA(alone.c_str());
+    bench_carriers::clear_all();
+}
+
 }  // namespace

@@ -14,6 +14,7 @@ from benchlib.workstation import Workstation, wait_until
 
 CHANGED = "configuration changed: cards_count=%d, tokens_count=%d"
 ORDINARY, SECOND, NEVER_PROBED = "Virtual PCD 00 00", "Virtual PCD 00 01", "FT SCR Bench 00 00"
+CYRILLIC = "Считыватель Bench 00 00"
 PROBE = "apdu=80FE060000"
 
 
@@ -68,7 +69,9 @@ class RealStack(ScenarioTest):
         self.assertEqual([ORDINARY + "\t0x00000000\t2",       # T=1 only
                           SECOND + "\t0x8010000B\t0",         # sharing violation
                           NEVER_PROBED + "\t0x80100069\t0",   # an empty reader: removed card, as on Windows
-                          "FT SCR Bench 00 01\t0x80100069\t0"],
+                          "FT SCR Bench 00 01\t0x80100069\t0",
+                          CYRILLIC + "\t0x80100069\t0",       # UTF-8 in pcsc-lite, code page 1251 here
+                          "Считыватель Bench 00 01\t0x80100069\t0"],
                          self.bench("pcsc", "show").stdout.decode().replace("\r", "").splitlines())
 
     def test_what_belongs_to_the_stand_in_is_refused_with_a_message(self):
@@ -89,12 +92,12 @@ class RealStack(ScenarioTest):
         self.wait_for_entry(CHANGED % (0, 0))
         self.assertIn(ORDINARY + "\t" + PROBE + "\treply=9000", self.record())
 
-    def test_card_answering_through_get_response_counted(self):
-        self.bench("card", "insert", ORDINARY, "--reply", "6110", "--reply", "00" * 16 + "9000")
+    def test_card_answering_through_get_response_counted_in_a_reader_named_in_cyrillic(self):
+        self.bench("card", "insert", CYRILLIC, "--reply", "6110", "--reply", "00" * 16 + "9000")
         self.start_agent()
         self.wait_for_entry(CHANGED % (1, 0))
-        self.assertEqual([ORDINARY + "\t" + PROBE + "\treply=6110",
-                          ORDINARY + "\tapdu=00C0000010\treply=" + "00" * 16 + "9000"], self.probes_of(ORDINARY)[:2])
+        self.assertEqual([CYRILLIC + "\t" + PROBE + "\treply=6110",
+                          CYRILLIC + "\tapdu=00C0000010\treply=" + "00" * 16 + "9000"], self.probes_of(CYRILLIC)[:2])
 
     def test_refusing_and_short_cards_not_counted_and_never_probed_reader_untouched(self):
         self.bench("card", "insert", ORDINARY, "--reply", "6D00")
@@ -114,6 +117,21 @@ class RealStack(ScenarioTest):
         self.wait_for_entry(CHANGED % (1, 0))
         self.assertEqual([], [e for e in self.entries() if CHANGED % (2, 0) in e])
         self.assertEqual([], self.probes_of(ORDINARY))
+
+    def test_pcscd_stopping_and_coming_back_under_a_running_agent(self):
+        if not self.started_pcscd:
+            self.skipTest("the running pcscd was not started by this test")
+        self.bench("card", "insert", ORDINARY)
+        self.start_agent()
+        self.wait_for_entry(CHANGED % (1, 0))
+        self.bench("pcscd", "stop")  # the card goes with its reader
+        try:
+            self.wait_for_entry(CHANGED % (0, 0))
+        finally:
+            self.bench("pcscd", "start")
+        self.bench("card", "insert", ORDINARY)
+        self.wait_for_entry(CHANGED % (1, 0), count=2)
+        self.assertEqual(0, self.bench("agent", "status", check=False).returncode)  # it rode it out
 
     def test_ignore_cards_skips_the_container_of_a_card_that_answers(self):
         self.bench("settings", "write", "ignore_cards=1")

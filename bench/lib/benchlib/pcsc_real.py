@@ -47,7 +47,7 @@ def insert(ws, reader, replies, t1_only=False, exclusive=False):
             raise BenchError("a card on the real stack answers with bytes: a failing transmission (%s) is the "
                              "stand-in's" % reply)
     port = pcscd.port_of(reader)
-    if port in _inserted(ws) and alive(_inserted(ws)[port][1]):
+    if port in _inserted(ws) and _ours(_inserted(ws)[port][1]):
         raise BenchError("reader %r already holds a card" % reader)
     folder = _folder(ws)
     folder.mkdir(parents=True, exist_ok=True)
@@ -65,10 +65,19 @@ def insert(ws, reader, replies, t1_only=False, exclusive=False):
         except BenchError:
             _end([card])
             raise
-    (folder / ("%d.txt" % port)).write_text("%s\t%d\t%s\n" % (reader, card, holder if holder else "-"))
+    (folder / ("%d.txt" % port)).write_text("%s\t%d\t%s\n" % (reader, card, holder if holder else "-"),
+                                           encoding="utf-8")
+
+
+def _ours(pid):
+    """pid is still one of our card programs, not a process that took its
+    number after it ended."""
+    argv = read_if_any("/proc/%d/cmdline" % pid).split(b"\0")
+    return alive(pid) and any(part.endswith((VCARD.name.encode(), HOLDER.name.encode())) for part in argv)
 
 
 def _end(pids):
+    pids = [p for p in pids if _ours(p)]
     kill_all(pids)
     if not wait_until(lambda: not any(alive(p) for p in pids), 10):
         raise BenchError("programs did not end: %s" % " ".join(str(p) for p in pids if alive(p)))
@@ -102,7 +111,7 @@ def record_lines(ws):
 
 
 def readers_with_cards(ws):
-    return sorted(name for name, card, _ in _inserted(ws).values() if alive(card))
+    return sorted(name for name, card, _ in _inserted(ws).values() if _ours(card))
 
 
 def clear_records(ws):
@@ -116,7 +125,7 @@ def listing(ws):
     lines = []
     for name, _ in sorted(pcscd.readers().items(), key=lambda item: item[1]):
         state = "none"
-        if name in cards and alive(cards[name][0]):
+        if name in cards and _ours(cards[name][0]):
             state = "card" + (" exclusive" if cards[name][1] else "")
         lines.append("%s\t%s" % (name, state))
     return lines

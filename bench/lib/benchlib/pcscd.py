@@ -19,7 +19,6 @@ import re
 import shutil
 import signal
 import socket
-import subprocess
 
 from benchlib.workstation import REPO, BenchError, alive, read_if_any, spawn_detached, wait_until
 
@@ -28,7 +27,9 @@ SOCKET = "/run/pcscd/pcscd.comm"
 DRIVER = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 SYSTEM_CONFIG = "/etc/reader.conf.d"
 FIRST_PORT = 35963
-DEFAULT_READERS = ["Virtual PCD", "FT SCR Bench"]
+# vpcd's usual entry, one the census never probes, one whose name is not
+# ASCII (pcsc-lite's UTF-8 against Windows' ANSI code page).
+DEFAULT_READERS = ["Virtual PCD", "FT SCR Bench", "Считыватель Bench"]
 START_SECONDS = 10
 STOP_SECONDS = 5
 
@@ -142,12 +143,17 @@ def port_of(reader):
 
 
 # --- start and stop ----------------------------------------------------------------
+def check_names(names):
+    """BenchError for an entry name reader.conf cannot carry."""
+    for name in names:
+        if not name or any(c in name for c in '"\r\n') or not name.isprintable():
+            raise BenchError("a reader entry name is one line of text without quotes: %r" % name)
+
+
 def start(names):
     if not os.path.isfile(PCSCD) or not os.path.isfile(DRIVER):
         raise BenchError("pcscd or vpcd is not installed (tools/setup-host.sh installs pcscd and vsmartcard-vpcd)")
-    for name in names:
-        if not name or any(c in name for c in '"\r\n') or not name.isascii():
-            raise BenchError("a reader entry name is ASCII text without quotes or line breaks: %r" % name)
+    check_names(names)
     if own_pid():
         print("the bench's pcscd already runs (pid %d)" % own_pid())
         return 0
@@ -163,14 +169,15 @@ def start(names):
     for i in range(1, len(names)):  # vpcd's state lives in the driver's globals: one copy an entry
         drivers.append(str(where / ("libifdvpcd-%d.so" % i)))
         shutil.copy2(DRIVER, drivers[-1])
-    (where / "reader.conf").write_text(config_text(names, drivers))
+    (where / "reader.conf").write_text(config_text(names, drivers), encoding="utf-8")  # pcsc-lite's names are UTF-8
     log = where / "pcscd.log"
     pid = spawn_detached([PCSCD, "--foreground", "--config", where / "reader.conf"], dict(os.environ),
                          output=log, errors=log)
     (where / "pcscd.pid").write_text("%d\n" % pid)
     if not wait_until(lambda: serving() or not alive(pid), START_SECONDS) or not alive(pid):
+        how = "ended at its start" if not alive(pid) else "did not answer within %g s" % START_SECONDS
         _end(pid)
-        raise BenchError("pcscd did not start within %g s: %s" % (START_SECONDS, _last_lines(log)))
+        raise BenchError("pcscd %s: %s" % (how, _last_lines(log)))
     print("pcscd started (pid %d) with readers: %s" % (pid, ", ".join(sorted(reader_ports(_entries(names))))))
     return 0
 

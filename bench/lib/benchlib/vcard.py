@@ -49,6 +49,11 @@ class Card:
 def receive(connection, size):
     data = b""
     while len(data) < size:
+        # vpcd writes a message's length and its bytes apart: a delayed
+        # acknowledgement of the first would hold the second back for
+        # Linux's 40 ms, a stall no reader has. Linux resets the flag itself.
+        if hasattr(socket, "TCP_QUICKACK"):
+            connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
         part = connection.recv(size - len(data))
         if not part:
             raise EOFError
@@ -100,6 +105,7 @@ def main(argv):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     connection = connect(args.port)
     connection.settimeout(None)
+    connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     try:
         serve(connection, Card(args.reply, args.t1_only), args.record)
     except (EOFError, ConnectionError):
