@@ -48,8 +48,9 @@ bool wait_for_other_holder(HANDLE mutex)
 void follow_create_failure(bool failed, DWORD error)
 {
     static RepeatedFailure create_failure;
-    switch (follow_failure(create_failure, failed, std::to_string(error), GetTickCount64(),
-                           timing_ms(failure_reminder_ms))) {
+    // The period matters only while failing; a lock that works asks the timing seam nothing.
+    const unsigned long reminder_ms = failed ? timing_ms(failure_reminder_ms) : 0;
+    switch (follow_failure(create_failure, failed, std::to_string(error), GetTickCount64(), reminder_ms)) {
     case FailureStep::write:
         log_write(ERROR, "CreateMutex() error, code=%d", static_cast<int>(error));
         break;
