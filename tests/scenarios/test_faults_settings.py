@@ -44,14 +44,14 @@ class SettingsFaults(FaultScenario):
         # A card that answers the probe: every working turn's census connects to it once.
         self.bench("reader", "add", "Turns 0")
         self.bench("card", "insert", "Turns 0")
-        self.write(b"[properties]\r\nclean_storage = true\r\n")
+        self.write(b"[properties]\r\n; clean_storage = 1\r\n")
         # Ten working turns on the broken file give its line once, with the
         # empty line its message ends in.
         self.wait_for_count(EXCEPTION, 1)
         turns = len(self.probes())
         self.assertTrue(wait_until(lambda: len(self.probes()) >= turns + 10, 60), "fewer than ten turns")
         entries = self.entries()
-        at = entries.index(EXCEPTION + "the argument ('true') for option 'properties.clean_storage' is invalid")
+        at = entries.index(EXCEPTION + "the options configuration file contains an invalid line '; clean_storage = 1'")
         self.assertEqual(([entries[at]], ""), (self.exceptions(), entries[at + 1]))
 
         # clean_storage 0 still holds: the carrier goes, its certificate stays.
