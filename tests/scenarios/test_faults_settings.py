@@ -13,6 +13,7 @@ import faults
 from faults import ERROR, INFO, WARNING, FaultScenario
 
 from benchlib import agent, pcsc, provider, settings, store
+from benchlib.workstation import wait_until
 
 EXCEPTION = ERROR + "settings file exception: "
 HELD = WARNING + "[MY] storage is not cleaned until the settings file is read: "
