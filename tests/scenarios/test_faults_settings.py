@@ -45,19 +45,23 @@ class SettingsFaults(FaultScenario):
         # A card that answers the probe: every working turn's census connects to it once.
         self.bench("reader", "add", "Turns 0")
         self.bench("card", "insert", "Turns 0")
-        self.write(b"[properties]\r\n; clean_storage = 1\r\n")
+        self.write(b"[properties]\r\n; cleaning stays off\r\n")
         # Ten working turns on the broken file give its line once, with the
         # empty line its message ends in.
         self.wait_for_count(EXCEPTION, 1)
         turns = len(self.probes())
         self.assertTrue(wait_until(lambda: len(self.probes()) >= turns + 10, 60), "fewer than ten turns")
         entries = self.entries()
-        at = entries.index(EXCEPTION + "the options configuration file contains an invalid line '; clean_storage = 1'")
+        line = EXCEPTION + "the options configuration file contains an invalid line '; cleaning stays off'"
+        self.assertIn(line, entries, self.tail())
+        at = entries.index(line)
         self.assertEqual(([entries[at]], ""), (self.exceptions(), entries[at + 1]))
+        self.bench("card", "remove", "Turns 0")
+        self.wait_for_entry(INFO + "configuration changed: cards_count=0, tokens_count=1")
 
         # clean_storage 0 still holds: the carrier goes, its certificate stays.
         self.remove("S1")
-        self.wait_for_entry(INFO + "configuration changed: cards_count=1, tokens_count=0")
+        self.wait_for_entry(INFO + "configuration changed: cards_count=0, tokens_count=0")
         self.wait_for_entry("no new containers found")
         self.assertStoreHolds([kept], exactly=True)
         self.assertNotIn(INFO + " === cleaning [MY] storage: ===", self.entries())
