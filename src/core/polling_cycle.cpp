@@ -28,9 +28,9 @@ bool provider_used_by_kestrel()
     return KernelHandle(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, provider_mutex_name)).held();
 }
 
-void reread_settings(CleaningHold& hold)
+void reread_settings(CleaningHold& hold, unsigned long reminder_ms)
 {
-    const int code = read_settings(settings_file, timing_ms(failure_reminder_ms));
+    const int code = read_settings(settings_file, reminder_ms);
     if (code == settings_changed)
         log_write(INFO, "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
                   settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);
@@ -122,7 +122,7 @@ void run_polling_turn(PollingState& state)
         // Released and closed at the end of the work, before the pause,
         // whether or not the wait obtained it.
         const ProviderLock lock = acquire_provider_lock();
-        reread_settings(state.cleaning_hold);
+        reread_settings(state.cleaning_hold, state.failure_reminder_ms);
         const CensusResult census = state.census.take_census();
         if (census.changed)
             handle_carrier_change(state, census);
@@ -134,6 +134,7 @@ void run_polling_cycle(const CleaningHold& hold)
 {
     PollingState state;
     state.cleaning_hold = hold;
+    state.failure_reminder_ms = timing_ms(failure_reminder_ms);
     log_write(INFO, "start polling, timeout=%ds", poll_period_logged_s);
     for (;;)
         run_polling_turn(state);

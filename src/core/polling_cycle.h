@@ -6,6 +6,7 @@
 
 #include "carriers/census.h"
 #include "core/cleaning_hold.h"
+#include "diag/repeated_failure.h"
 
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ struct PollingState {
     std::vector<std::string> known_containers;    // names of the last enumeration
     std::vector<std::string> current_containers;  // filled by each enumeration
     CleaningHold cleaning_hold;                   // until settings are taken
+    // How often a failure repeating on every turn is logged again; the cycle
+    // passes the product's hour through the timing seam once.
+    unsigned long failure_reminder_ms = ::failure_reminder_ms;
 };
 
 // Takes up a settings read's status: one WARNING when it starts holding the

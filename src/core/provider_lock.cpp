@@ -2,6 +2,9 @@
 
 #include "core/timing.h"
 #include "diag/log.h"
+#include "diag/repeated_failure.h"
+
+#include <string>
 
 namespace {
 
@@ -42,6 +45,26 @@ bool wait_for_other_holder(HANDLE mutex)
     }
 }
 
+// A name taken by another kind of object fails the lock on every turn: its
+// line follows the repeated-failure rule.
+void follow_create_failure(bool failed, DWORD error)
+{
+    static RepeatedFailure create_failure;
+    // The period matters only while failing; a lock that works asks the timing seam nothing.
+    const unsigned long reminder_ms = failed ? timing_ms(failure_reminder_ms) : 0;
+    switch (follow_failure(create_failure, failed, std::to_string(error), GetTickCount64(), reminder_ms)) {
+    case FailureStep::write:
+        log_write(ERROR, "CreateMutex() error, code=%d", static_cast<int>(error));
+        break;
+    case FailureStep::ended:
+        log_write(INFO, "provider lock can be created again");
+        break;
+    case FailureStep::quiet:
+    case FailureStep::none:
+        break;
+    }
+}
+
 }  // namespace
 
 ProviderLock acquire_provider_lock()
@@ -49,10 +72,9 @@ ProviderLock acquire_provider_lock()
     SetLastError(ERROR_SUCCESS);
     ProviderLock lock{MutexHandle(CreateMutexA(nullptr, TRUE, provider_mutex_name)), false};
     const DWORD error = GetLastError();
-    if (!lock.handle.held()) {
-        log_write(ERROR, "CreateMutex() error, code=%d", static_cast<int>(error));
+    follow_create_failure(!lock.handle.held(), error);
+    if (!lock.handle.held())
         return lock;
-    }
     // Asking for initial ownership has no effect on a mutex that existed.
     lock.owned = error != ERROR_ALREADY_EXISTS || wait_for_other_holder(lock.handle.get());
     return lock;

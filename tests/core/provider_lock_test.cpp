@@ -111,4 +111,21 @@ TEST_F(ProviderLockTest, HolderForMoreThanThirtySecondsTimesOutWithAHandle)
     EXPECT_LT(waited, 31.0);
 }
 
+// Another kind of object under the lock's name fails it on every turn: one
+// line when it starts, one when it ends.
+TEST_F(ProviderLockTest, NameTakenByAnotherObjectIsLoggedOnceUntilItEnds)
+{
+    HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, provider_mutex_name);
+    ASSERT_NE(nullptr, squatter);
+    for (int turn = 0; turn < 3; ++turn)
+        EXPECT_FALSE(acquire_provider_lock().handle.held());
+    CloseHandle(squatter);
+    ProviderLock lock = acquire_provider_lock();
+    ASSERT_TRUE(lock.owned);
+    ReleaseMutex(lock.handle.get());
+    EXPECT_EQ((std::vector<std::string>{"[  ERROR  ]: CreateMutex() error, code=6",
+                                        "[  INFO   ]: provider lock can be created again"}),
+              agent_log::entries());
+}
+
 }  // namespace

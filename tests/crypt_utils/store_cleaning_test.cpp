@@ -110,6 +110,34 @@ TEST_F(StoreCleaning, EachDeletedCertificateIsKeptWithItsPropertiesAndIndexed)
                                                           by_hand.thumbprint + ", copy: " + by_hand.file));
 }
 
+// A copy that cannot be kept is a warning; the deletion stands.
+TEST_F(StoreCleaning, CopyThatCannotBeKeptWarnsAndTheDeletionStands)
+{
+    std::string failure;
+    ASSERT_TRUE(personal_store::add(certificate("43", "Uncopied")));
+    ASSERT_EQ(0, crypt_utils::clean_local_storage({}));  // the folder exists from here on
+    ASSERT_TRUE(personal_store::add(certificate("44", "Uncopied")));
+    std::wstring folder = crypt_utils::removed_copies_folder(false, failure);
+    ASSERT_FALSE(folder.empty()) << failure;
+    folder.pop_back();
+    const std::wstring aside = folder + L" aside";
+    ASSERT_TRUE(MoveFileW(folder.c_str(), aside.c_str()));
+    HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CloseHandle(blocker);
+    agent_log::clear();
+
+    EXPECT_EQ(0, crypt_utils::clean_local_storage({}));
+
+    DeleteFileW(folder.c_str());
+    ASSERT_TRUE(MoveFileW(aside.c_str(), folder.c_str()));
+    ASSERT_NE(INVALID_HANDLE_VALUE, blocker);
+    EXPECT_THAT(personal_store::serials(), IsEmpty());
+    EXPECT_THAT(cleaning_lines(), ElementsAre(info + " === cleaning [MY] storage: ===", info + "\t * Uncopied",
+                                              "[ WARNING ]: copy of removed certificate 44 is not kept: a file or "
+                                              "link stands where its folder belongs",
+                                              info + " === end of clean ==="));
+}
+
 TEST_F(StoreCleaning, CertificatesOfListedContainersStayByTheirSerialNumber)
 {
     std::string kept = container("kept", certificate("11", "Kept"));

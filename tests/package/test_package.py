@@ -237,7 +237,7 @@ class Package(unittest.TestCase):
         # The help link opens the guide installed beside the programs.
         self.assertIn('href="administrators.html#deploying"', (self.ws.agent_dir / "guide" / "index.html").read_text())
         self.assertIn(r"C:\Program Files\Keyhaven\guide\index.html",
-                      self.ws.reg("query", UNINSTALL_KEY, "/s", "/v", "HelpLink").stdout.decode())
+                      self.ws.reg("query", UNINSTALL_KEY, "/s", "/v", "HelpLink").stdout.decode(errors="replace"))
 
         der = certs.make(self.scratch / "deployed.der", "Развёрнутый", serial="5A01")
         provider.add_container(self.ws, "deployed", "token:5A", der)

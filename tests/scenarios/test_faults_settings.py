@@ -12,10 +12,10 @@ import time
 import faults
 from faults import ERROR, INFO, WARNING, FaultScenario
 
-from benchlib import agent, provider, settings, store
+from benchlib import agent, pcsc, provider, settings, store
+from benchlib.workstation import wait_until
 
 EXCEPTION = ERROR + "settings file exception: "
-TURN = "mutex ownership is obtained successfully"
 HELD = WARNING + "[MY] storage is not cleaned until the settings file is read: "
 GOOD = b"[properties]\r\nclean_storage = 0\r\n"
 
@@ -29,6 +29,9 @@ class SettingsFaults(FaultScenario):
     def write(self, data):
         settings.write_raw(self.ws, data)
 
+    def probes(self):
+        return [line for line in pcsc.record_lines(self.ws) if line.startswith("connect\tTurns 0\t")]
+
     def exceptions(self):
         return [e for e in self.entries() if e.startswith(EXCEPTION)]
 
@@ -39,15 +42,22 @@ class SettingsFaults(FaultScenario):
         pid = self.start()
         self.wait_for_store([kept])
 
-        turns_before = len(self._containing(TURN))
-        self.write(b"[properties]\r\nclean_storage = true\r\n")
+        # A card that answers the probe: every working turn's census connects to it once.
+        self.bench("reader", "add", "Turns 0")
+        self.bench("card", "insert", "Turns 0")
+        self.write(b"[properties]\r\n; cleaning stays off\r\n")
         # Ten working turns on the broken file give its line once, with the
         # empty line its message ends in.
         self.wait_for_count(EXCEPTION, 1)
-        self.wait_for_count(TURN, turns_before + 12)
+        turns = len(self.probes())
+        self.assertTrue(wait_until(lambda: len(self.probes()) >= turns + 10, 60), "fewer than ten turns")
         entries = self.entries()
-        at = entries.index(EXCEPTION + "the argument ('true') for option 'properties.clean_storage' is invalid")
+        line = EXCEPTION + "the options configuration file contains an invalid line '; cleaning stays off'"
+        self.assertIn(line, entries, self.tail())
+        at = entries.index(line)
         self.assertEqual(([entries[at]], ""), (self.exceptions(), entries[at + 1]))
+        self.bench("card", "remove", "Turns 0")
+        self.wait_for_entry(INFO + "configuration changed: cards_count=0, tokens_count=1")
 
         # clean_storage 0 still holds: the carrier goes, its certificate stays.
         self.remove("S1")

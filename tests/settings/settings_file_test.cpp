@@ -60,6 +60,22 @@ TEST_F(SettingsRead, BrokenFileLogsTheExceptionFollowedByAnEmptyLine)
               agent_log::entries(true));
 }
 
+// Read on every turn, a file that stays broken is logged once a period, and
+// once more when it is fixed.
+TEST_F(SettingsRead, BrokenFileIsLoggedOncePerPeriodAndWhenItEnds)
+{
+    write("; a comment\r\n");
+    for (int turn = 0; turn < 10; ++turn)
+        EXPECT_EQ(302, read_settings("Keyhaven.ini"));
+    EXPECT_EQ(302, read_settings("Keyhaven.ini", 0));  // a period has gone by
+    write("[properties]\r\n");
+    EXPECT_EQ(0, read_settings("Keyhaven.ini"));
+    const std::string exception =
+        "[  ERROR  ]: settings file exception: the options configuration file contains an invalid line '; a comment'";
+    EXPECT_EQ((std::vector<std::string>{exception, "", exception, "", "[  INFO   ]: settings file failure has ended (code=0)"}),
+              agent_log::entries());
+}
+
 // The agent only reads; a writer holding the file must not stop the read.
 TEST_F(SettingsRead, FileOpenForWritingByAnotherProgramIsStillRead)
 {

@@ -32,9 +32,12 @@ TEST(StatusOptions, DefaultsAndEveryOption)
     ASSERT_TRUE(parse({"--json", "--all", "--warn-days", "5"}, options, error));
     EXPECT_TRUE(options.json && options.all);
     EXPECT_EQ(5, options.warn_days);
-    ASSERT_TRUE(parse({"--warn-days=0", "--help"}, options, error));
+    ASSERT_TRUE(parse({"--warn-days=0", "--help", "--removed-days", "180"}, options, error));
     EXPECT_EQ(0, options.warn_days);
+    EXPECT_EQ(180, options.removed_days);
     EXPECT_TRUE(options.help);
+    ASSERT_TRUE(parse({"--removed-days=7"}, options, error));
+    EXPECT_EQ((std::vector<int>{30, 7}), (std::vector<int>{options.warn_days, options.removed_days}));
 }
 
 TEST(StatusOptions, BadOnesSayWhatIsWrongInOneLine)
@@ -70,6 +73,7 @@ status::StatusReport healthy()
 {
     status::StatusReport report;
     report.agent.running = true;
+    report.provider.installed = true;
     report.settings.code = settings_unchanged;
     report.settings.taken = true;
     status::CertificateReport certificate;
@@ -78,7 +82,7 @@ status::StatusReport healthy()
     return report;
 }
 
-TEST(StatusExit, FirstThatAppliesInOrderOneThreeTwo)
+TEST(StatusExit, FirstThatAppliesInOrderOneFourThreeTwo)
 {
     status::StatusReport report = healthy();
     EXPECT_EQ(0, status::exit_status(report));
@@ -91,8 +95,46 @@ TEST(StatusExit, FirstThatAppliesInOrderOneThreeTwo)
     report.settings.code = settings_not_trusted;
     report.settings.taken = false;
     EXPECT_EQ(3, status::exit_status(report));
+    report.provider.installed = false;
+    EXPECT_EQ(4, status::exit_status(report));
     report.agent.running = false;
     EXPECT_EQ(1, status::exit_status(report));
+}
+
+TEST(StatusExit, EveryProblemListedMostUrgentFirst)
+{
+    status::StatusReport report = healthy();
+    report.certificates[0].days_left = 6;
+    report.certificates.push_back(report.certificates[0]);
+    report.settings.code = settings_not_parsed;
+    report.settings.taken = false;
+    report.agent.running = false;
+    std::vector<int> statuses;
+    for (const auto& problem : status::problems(report))
+        statuses.push_back(problem.exit_status);
+    EXPECT_EQ((std::vector<int>{1, 3, 2, 2}), statuses);
+    EXPECT_EQ((std::vector<int>{1, 4, 3, 5, 2}), std::vector<int>(std::begin(status::exit_order), std::end(status::exit_order)));
+    const auto document = nlohmann::json::parse(status::json_text(report));
+    EXPECT_EQ(4u, document["problems"].size());
+    EXPECT_EQ(3, document["problems"][1]["exit_status"]);
+    EXPECT_NE(std::string::npos, status::table_text(report).find("\n  3  the agent does not take the settings file"));
+}
+
+TEST(StatusRemoved, ListedWithinTheDaysAndInTheDocument)
+{
+    EXPECT_TRUE(status::removed_within("2026-11-10T23:59:59Z", {2026, 12, 10, 0, 0, 0}, 30));
+    EXPECT_FALSE(status::removed_within("2026-11-09T23:59:59Z", {2026, 12, 10, 0, 0, 0}, 30));
+    EXPECT_FALSE(status::removed_within("yesterday", {2026, 12, 10, 0, 0, 0}, 30));
+    status::StatusReport report = healthy();
+    report.removed.push_back({"\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "CA", "0A", "AB", "2026-12-01T10:00:00Z", true,
+                              "C:\\users\\u\\AB.sst"});
+    const auto document = nlohmann::json::parse(status::json_text(report));
+    EXPECT_EQ(report.removed[0].subject_cn, document["removed"][0]["subject_cn"]);
+    EXPECT_EQ(true, document["removed"][0]["back_with_carrier"]);
+    EXPECT_EQ("C:\\users\\u\\AB.sst", document["removed"][0]["file"]);
+    EXPECT_EQ(30, document["removed_days"]);
+    EXPECT_TRUE(document["provider"]["problem"].is_null());
+    EXPECT_NE(std::string::npos, status::table_text(report).find("\n  2026-12-01  \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD     CA      0A      carrier  C:\\users"));
 }
 
 TEST(StatusFormats, HexMostSignificantByteFirstAndIsoUtc)
