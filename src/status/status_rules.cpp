@@ -119,6 +119,7 @@ std::string help_text()
            "  1   no agent runs in this session, or it was run in session 0 (as a service)\n"
            "  4   no GOST provider of type 75 is installed\n"
            "  3   the settings file is there but the agent does not take it\n"
+           "  5   the keeper service is installed but does not run\n"
            "  2   a listed certificate has expired or expires within the horizon\n"
            "  0   otherwise\n"
            "  64  a bad option (one line on standard error)\n"
@@ -156,8 +157,11 @@ std::vector<Problem> problems(const StatusReport& report)
     if (std::string(settings_state(report.settings)) == "not_taken")
         found.push_back({exit_settings_not_taken, "the agent does not take the settings file " + report.settings.file +
                                                       (report.settings.reason.empty() ? "" : ": " + report.settings.reason)});
-    // The keeper service's problem, once the report carries it, is one more
-    // entry here with exit_keeper_stopped: the order below places it.
+    // Under the package only the keeper makes the day's files: stopped, it
+    // leaves every agent without a log from the next midnight on.
+    if (report.keeper.installed && !report.keeper.running)
+        found.push_back({exit_keeper_stopped, "the keeper service is installed but not running (" +
+                                                  report.keeper.state + "): agents cannot make the day's log files"});
     for (const auto& certificate : report.certificates)
         if (certificate_due(certificate, report.warn_days))
             found.push_back({exit_certificate_due,

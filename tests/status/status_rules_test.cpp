@@ -82,7 +82,7 @@ status::StatusReport healthy()
     return report;
 }
 
-TEST(StatusExit, FirstThatAppliesInOrderOneFourThreeTwo)
+TEST(StatusExit, FirstThatAppliesInOrderOneFourThreeFiveTwo)
 {
     status::StatusReport report = healthy();
     EXPECT_EQ(0, status::exit_status(report));
@@ -92,6 +92,10 @@ TEST(StatusExit, FirstThatAppliesInOrderOneFourThreeTwo)
     EXPECT_EQ(0, status::exit_status(report));
     report.certificates[0].expired = true;
     EXPECT_EQ(2, status::exit_status(report));
+    report.keeper = {false, false, "", false, {}};  // no package: no keeper to miss
+    EXPECT_EQ(2, status::exit_status(report));
+    report.keeper = {true, false, "stopped", false, {}};
+    EXPECT_EQ(5, status::exit_status(report));
     report.settings.code = settings_not_trusted;
     report.settings.taken = false;
     EXPECT_EQ(3, status::exit_status(report));
