@@ -4,10 +4,10 @@
 #include "diag/file_security.h"
 #include "diag/log_line.h"
 #include "diag/owned.h"
+#include "diag/sddl_security.h"
 #include "diag/verified_files.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <utility>
 #include <vector>
@@ -137,22 +137,11 @@ AppendTurn take_turn(HANDLE file, const std::string& path)
     }
 }
 
-struct LogFileSecurity {
-    LogFileSecurity()
-    {
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorA(log_file_sddl, SDDL_REVISION_1, descriptor.put(),
-                                                                 nullptr))
-            attributes = SECURITY_ATTRIBUTES{sizeof attributes, descriptor.get(), FALSE};
-    }
-    LocalMemory descriptor;
-    SECURITY_ATTRIBUTES attributes = {};
-};
-
 // Null when it could not be made: then no log file is made either.
 SECURITY_ATTRIBUTES* log_file_security()
 {
-    static LogFileSecurity security;
-    return security.attributes.nLength ? &security.attributes : nullptr;
+    static SddlSecurity security(log_file_sddl);
+    return security.attributes();
 }
 
 // Never follows a reparse point: a link at the log's name is opened itself

@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -92,7 +93,7 @@ Attempt& current_attempt()
 }
 
 struct HeldPaths {
-    SRWLOCK guard = SRWLOCK_INIT;
+    std::mutex guard;
     std::vector<std::string> paths;  // oldest first
 };
 
@@ -102,30 +103,17 @@ HeldPaths& held_paths()
     return held;
 }
 
-void release_guard(SRWLOCK* guard)
-{
-    ReleaseSRWLockExclusive(guard);
-}
-
-using Guard = Owned<SRWLOCK*, release_guard>;
-
-Guard guard_of(HeldPaths& held)
-{
-    AcquireSRWLockExclusive(&held.guard);
-    return Guard(&held.guard);
-}
-
 bool was_held(const std::string& path)
 {
     HeldPaths& held = held_paths();
-    const Guard taken = guard_of(held);
+    const std::lock_guard<std::mutex> taken(held.guard);
     return std::find(held.paths.begin(), held.paths.end(), path) != held.paths.end();
 }
 
 void note_hold(const std::string& path, bool held_now)
 {
     HeldPaths& held = held_paths();
-    const Guard taken = guard_of(held);
+    const std::lock_guard<std::mutex> taken(held.guard);
     const auto found = std::find(held.paths.begin(), held.paths.end(), path);
     if (found != held.paths.end())
         held.paths.erase(found);
