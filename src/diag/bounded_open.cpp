@@ -192,6 +192,8 @@ FileHandle open_file(const Request& request, DWORD& error)
     const Attempt attempt = current_attempt();
     const bool once = was_held(request.path);
     const ULONGLONG start = GetTickCount64();
+    // Counted as well as timed: a coarse clock never buys an extra pause.
+    DWORD paused_ms = 0;
     for (;;) {
         FileHandle file(attempt(request, error));
         if (file.held()) {
@@ -200,13 +202,15 @@ FileHandle open_file(const Request& request, DWORD& error)
         }
         if (error == ERROR_SUCCESS)
             error = ERROR_OPEN_FAILED;
-        const ULONGLONG waited = GetTickCount64() - start;
+        const ULONGLONG waited = std::max<ULONGLONG>(GetTickCount64() - start, paused_ms);
         if (!is_held(error) || once || waited >= hold_budget_ms) {
             note_hold(request.path, is_held(error));
             SetLastError(error);
             return FileHandle();
         }
-        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(hold_retry_ms, hold_budget_ms - waited)));
+        const DWORD pause = static_cast<DWORD>(std::min<ULONGLONG>(hold_retry_ms, hold_budget_ms - waited));
+        Sleep(pause);
+        paused_ms += pause;
     }
 }
 
