@@ -166,18 +166,48 @@ const std::string& user_sid()
     return sid;
 }
 
+// FileIdInfo, which older SDKs name only for Windows 8 and later, and its
+// record: the volume's serial number and the file's 128-bit identifier.
+const FILE_INFO_BY_HANDLE_CLASS file_id_class = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+struct FileIdRecord {
+    ULONGLONG volume;
+    BYTE id[16];
+};
+
+// Which file the handle reaches. Asked of the file alone: the whole record
+// of GetFileInformationByHandle asks the volume for its label too, which
+// under Wine is a round trip to another process, on every line. That record
+// serves only where the file's own identifier is not known (Windows 7).
+bool identity_of(HANDLE file, verified_files::Identity& identity)
+{
+    FileIdRecord record = {};
+    if (GetFileInformationByHandleEx(file, file_id_class, &record, sizeof record)) {
+        unsigned long long halves[2] = {};
+        static_assert(sizeof halves == sizeof record.id, "a 128-bit identifier");
+        CopyMemory(halves, record.id, sizeof halves);
+        identity = verified_files::Identity{record.volume, halves[0], halves[1]};
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!GetFileInformationByHandle(file, &information))
+        return false;
+    identity = verified_files::Identity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                                        information.nFileIndexLow};
+    return true;
+}
+
 // One name, one file: a second link would carry the lines into a file its
 // maker chose (the settings file, another user's), a reparse point anywhere.
 // Checked on every line; identity says which file the handle reaches.
 bool is_plain_file(HANDLE file, verified_files::Identity& identity)
 {
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (!GetFileInformationByHandle(file, &information) || information.nNumberOfLinks != 1 ||
-        (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
-        return false;
-    identity = verified_files::Identity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                                        information.nFileIndexLow};
-    return true;
+    FILE_STANDARD_INFO standard = {};
+    FILE_ATTRIBUTE_TAG_INFO kind = {};
+    return GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+           standard.NumberOfLinks == 1 && !standard.Directory &&
+           GetFileInformationByHandleEx(file, FileAttributeTagInfo, &kind, sizeof kind) &&
+           !(kind.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+           identity_of(file, identity);
 }
 
 // A file the agent did not just make was made by someone: by another user's
