@@ -29,6 +29,8 @@ const std::size_t held_paths_remembered = 8;
 typedef LONG(NTAPI* NtCreateFileCall)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, LARGE_INTEGER*,
                                       ULONG, ULONG, ULONG, ULONG, void*, ULONG);
 typedef ULONG(NTAPI* StatusToErrorCall)(LONG);
+typedef LONG(NTAPI* QueryFileCall)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, ULONG);
+const ULONG file_internal_information = 6;  // FileInternalInformation
 
 struct NativeCalls {
     NativeCalls()
@@ -40,10 +42,13 @@ struct NativeCalls {
                 reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
             to_error = reinterpret_cast<StatusToErrorCall>(
                 reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+            query = reinterpret_cast<QueryFileCall>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")));
         }
     }
     NtCreateFileCall create = nullptr;
     StatusToErrorCall to_error = nullptr;
+    QueryFileCall query = nullptr;
 };
 
 const NativeCalls& native_calls()
@@ -212,6 +217,17 @@ FileHandle open_file(const Request& request, DWORD& error)
         Sleep(pause);
         paused_ms += pause;
     }
+}
+
+bool file_index_of(HANDLE file, unsigned long long& index)
+{
+    const NativeCalls& calls = native_calls();
+    IO_STATUS_BLOCK io = {};
+    LARGE_INTEGER number = {};
+    if (!calls.query || calls.query(file, &io, &number, sizeof number, file_internal_information) < 0)
+        return false;
+    index = static_cast<unsigned long long>(number.QuadPart);
+    return true;
 }
 
 Attempt replace_attempt(Attempt attempt)

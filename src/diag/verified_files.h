@@ -8,7 +8,7 @@
 namespace verified_files {
 
 // Which file a handle reaches, whatever its name: the volume's serial number
-// and the file's identifier on it.
+// and the file's identifier on it (0 where the caller knows the volume).
 struct Identity {
     unsigned long long volume;
     unsigned long long id_high;
