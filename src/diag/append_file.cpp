@@ -5,10 +5,10 @@
 #include "diag/log_line.h"
 #include "diag/owned.h"
 #include "diag/package_folder.h"
+#include "diag/sddl_security.h"
 #include "diag/verified_files.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <utility>
 #include <vector>
@@ -137,22 +137,11 @@ AppendTurn take_turn(HANDLE file, const std::string& path)
     }
 }
 
-struct LogFileSecurity {
-    LogFileSecurity()
-    {
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorA(log_file_sddl, SDDL_REVISION_1, descriptor.put(),
-                                                                 nullptr))
-            attributes = SECURITY_ATTRIBUTES{sizeof attributes, descriptor.get(), FALSE};
-    }
-    LocalMemory descriptor;
-    SECURITY_ATTRIBUTES attributes = {};
-};
-
 // Null when it could not be made: then no log file is made either.
 SECURITY_ATTRIBUTES* log_file_security()
 {
-    static LogFileSecurity security;
-    return security.attributes.nLength ? &security.attributes : nullptr;
+    static SddlSecurity security(log_file_sddl);
+    return security.attributes();
 }
 
 // Never follows a reparse point: a link at the log's name is opened itself
@@ -177,18 +166,33 @@ const std::string& user_sid()
     return sid;
 }
 
+// Which file the handle reaches: its index, asked of the file alone. Every
+// name judged lies in the data folder, which is checked to be the real
+// c:\nivra before each line, so the volume is C:'s; asking for it (the
+// whole record of GetFileInformationByHandle, or FileIdInfo) asks the volume
+// for its label too, which under Wine costs a round trip to another process
+// and is most of a line's cost.
+bool identity_of(HANDLE file, verified_files::Identity& identity)
+{
+    unsigned long long index = 0;
+    if (!bounded_open::file_index_of(file, index))
+        return false;
+    identity = verified_files::Identity{0, 0, index};
+    return true;
+}
+
 // One name, one file: a second link would carry the lines into a file its
 // maker chose (the settings file, another user's), a reparse point anywhere.
 // Checked on every line; identity says which file the handle reaches.
 bool is_plain_file(HANDLE file, verified_files::Identity& identity)
 {
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (!GetFileInformationByHandle(file, &information) || information.nNumberOfLinks != 1 ||
-        (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
-        return false;
-    identity = verified_files::Identity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                                        information.nFileIndexLow};
-    return true;
+    FILE_STANDARD_INFO standard = {};
+    FILE_ATTRIBUTE_TAG_INFO kind = {};
+    return GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+           standard.NumberOfLinks == 1 && !standard.Directory &&
+           GetFileInformationByHandleEx(file, FileAttributeTagInfo, &kind, sizeof kind) &&
+           !(kind.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+           identity_of(file, identity);
 }
 
 // A file the agent did not just make was made by someone: by another user's

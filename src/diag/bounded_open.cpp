@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,8 @@ const std::size_t held_paths_remembered = 8;
 typedef LONG(NTAPI* NtCreateFileCall)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, LARGE_INTEGER*,
                                       ULONG, ULONG, ULONG, ULONG, void*, ULONG);
 typedef ULONG(NTAPI* StatusToErrorCall)(LONG);
+typedef LONG(NTAPI* QueryFileCall)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, ULONG);
+const ULONG file_internal_information = 6;  // FileInternalInformation
 
 struct NativeCalls {
     NativeCalls()
@@ -39,10 +42,13 @@ struct NativeCalls {
                 reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
             to_error = reinterpret_cast<StatusToErrorCall>(
                 reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+            query = reinterpret_cast<QueryFileCall>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")));
         }
     }
     NtCreateFileCall create = nullptr;
     StatusToErrorCall to_error = nullptr;
+    QueryFileCall query = nullptr;
 };
 
 const NativeCalls& native_calls()
@@ -92,7 +98,7 @@ Attempt& current_attempt()
 }
 
 struct HeldPaths {
-    SRWLOCK guard = SRWLOCK_INIT;
+    std::mutex guard;
     std::vector<std::string> paths;  // oldest first
 };
 
@@ -102,30 +108,17 @@ HeldPaths& held_paths()
     return held;
 }
 
-void release_guard(SRWLOCK* guard)
-{
-    ReleaseSRWLockExclusive(guard);
-}
-
-using Guard = Owned<SRWLOCK*, release_guard>;
-
-Guard guard_of(HeldPaths& held)
-{
-    AcquireSRWLockExclusive(&held.guard);
-    return Guard(&held.guard);
-}
-
 bool was_held(const std::string& path)
 {
     HeldPaths& held = held_paths();
-    const Guard taken = guard_of(held);
+    const std::lock_guard<std::mutex> taken(held.guard);
     return std::find(held.paths.begin(), held.paths.end(), path) != held.paths.end();
 }
 
 void note_hold(const std::string& path, bool held_now)
 {
     HeldPaths& held = held_paths();
-    const Guard taken = guard_of(held);
+    const std::lock_guard<std::mutex> taken(held.guard);
     const auto found = std::find(held.paths.begin(), held.paths.end(), path);
     if (found != held.paths.end())
         held.paths.erase(found);
@@ -204,6 +197,8 @@ FileHandle open_file(const Request& request, DWORD& error)
     const Attempt attempt = current_attempt();
     const bool once = was_held(request.path);
     const ULONGLONG start = GetTickCount64();
+    // Counted as well as timed: a coarse clock never buys an extra pause.
+    DWORD paused_ms = 0;
     for (;;) {
         FileHandle file(attempt(request, error));
         if (file.held()) {
@@ -212,14 +207,27 @@ FileHandle open_file(const Request& request, DWORD& error)
         }
         if (error == ERROR_SUCCESS)
             error = ERROR_OPEN_FAILED;
-        const ULONGLONG waited = GetTickCount64() - start;
+        const ULONGLONG waited = std::max<ULONGLONG>(GetTickCount64() - start, paused_ms);
         if (!is_held(error) || once || waited >= hold_budget_ms) {
             note_hold(request.path, is_held(error));
             SetLastError(error);
             return FileHandle();
         }
-        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(hold_retry_ms, hold_budget_ms - waited)));
+        const DWORD pause = static_cast<DWORD>(std::min<ULONGLONG>(hold_retry_ms, hold_budget_ms - waited));
+        Sleep(pause);
+        paused_ms += pause;
     }
+}
+
+bool file_index_of(HANDLE file, unsigned long long& index)
+{
+    const NativeCalls& calls = native_calls();
+    IO_STATUS_BLOCK io = {};
+    LARGE_INTEGER number = {};
+    if (!calls.query || calls.query(file, &io, &number, sizeof number, file_internal_information) < 0)
+        return false;
+    index = static_cast<unsigned long long>(number.QuadPart);
+    return true;
 }
 
 Attempt replace_attempt(Attempt attempt)

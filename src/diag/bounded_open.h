@@ -51,6 +51,10 @@ bool is_held(DWORD error);
 // hold's error when the budget ran out).
 FileHandle open_file(const Request& request, DWORD& error);
 
+// The file's index on its volume (FileInternalInformation), which the file
+// system answers from the file alone; false when it cannot be read.
+bool file_index_of(HANDLE file, unsigned long long& index);
+
 // The attempt open_file makes; tests put one in that reports a hold. Returns
 // the one it replaces.
 Attempt replace_attempt(Attempt attempt);

@@ -1,9 +1,9 @@
 #include "diag/data_directory.h"
 
 #include "diag/owned.h"
+#include "diag/sddl_security.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 // What the agent gives the folder when it makes it, protected from the
 // "Modify" C:\ passes on to every user: SYSTEM and Administrators full
@@ -49,18 +49,8 @@ bool is_real_folder(const char* path)
 // Null when the descriptor cannot be made: then no folder is made either.
 SECURITY_ATTRIBUTES* folder_security()
 {
-    struct FolderSecurity {
-        FolderSecurity()
-        {
-            if (ConvertStringSecurityDescriptorToSecurityDescriptorA(data_folder_sddl, SDDL_REVISION_1, descriptor.put(),
-                                                                     nullptr))
-                attributes = SECURITY_ATTRIBUTES{sizeof attributes, descriptor.get(), FALSE};
-        }
-        LocalMemory descriptor;
-        SECURITY_ATTRIBUTES attributes = {};
-    };
-    static FolderSecurity security;
-    return security.attributes.nLength ? &security.attributes : nullptr;
+    static SddlSecurity security(data_folder_sddl);
+    return security.attributes();
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ Remembered& remembered()
 
 bool same(const Identity& a, const Identity& b)
 {
-    return a.volume == b.volume && a.index_high == b.index_high && a.index_low == b.index_low;
+    return a.volume == b.volume && a.id_high == b.id_high && a.id_low == b.id_low;
 }
 
 }  // namespace

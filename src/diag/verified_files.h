@@ -8,11 +8,11 @@
 namespace verified_files {
 
 // Which file a handle reaches, whatever its name: the volume's serial number
-// and the file's index on it.
+// and the file's identifier on it (0 where the caller knows the volume).
 struct Identity {
-    unsigned long volume;
-    unsigned long index_high;
-    unsigned long index_low;
+    unsigned long long volume;
+    unsigned long long id_high;
+    unsigned long long id_low;
 };
 
 // Whether the file at path was judged and passed, as this very file. The

@@ -186,7 +186,8 @@ TEST(StatusText, ControlCharactersAreShownEscaped)
     report.log.last_error = status::printable("\x1B]0;owned\x07");
     const std::string json = status::json_text(report);
     EXPECT_EQ(std::string::npos, json.find('\x1B'));
-    EXPECT_EQ("\\x1B]0;owned\\x07", nlohmann::json::parse(json)["log"]["last_error"]);
+    const auto document = nlohmann::json::parse(json);
+    EXPECT_EQ("\\x1B]0;owned\\x07", document["log"]["last_error"].get<std::string>());
     EXPECT_EQ(std::string::npos, status::table_text(report).find('\x1B'));
 }
 
