@@ -21,8 +21,11 @@ std::vector<RemovedReport> probe_removed(int days)
     for (const crypt_utils::RemovedCopy& copy : crypt_utils::read_removed_index(folder)) {
         if (!removed_within(copy.removed_at, today, days))
             continue;
-        found.push_back({copy.subject_cn, copy.issuer_cn, copy.serial, copy.thumbprint, copy.removed_at,
-                         copy.gost_key_link, folder_text + copy.file});
+        // The index is the user's own file, but its names came from
+        // certificates: shown escaped like every other text.
+        found.push_back({printable(copy.subject_cn), printable(copy.issuer_cn), printable(copy.serial),
+                         printable(copy.thumbprint), printable(copy.removed_at), copy.gost_key_link,
+                         printable(folder_text + copy.file)});
     }
     return found;
 }
