@@ -197,8 +197,10 @@ FileHandle open_file(const Request& request, DWORD& error)
     const Attempt attempt = current_attempt();
     const bool once = was_held(request.path);
     const ULONGLONG start = GetTickCount64();
-    // Counted as well as timed: a coarse clock never buys an extra pause.
+    // Counted as well as timed: a coarse clock never buys an extra pause,
+    // nor a short last pause an extra attempt.
     DWORD paused_ms = 0;
+    DWORD pauses = 0;
     for (;;) {
         FileHandle file(attempt(request, error));
         if (file.held()) {
@@ -208,7 +210,7 @@ FileHandle open_file(const Request& request, DWORD& error)
         if (error == ERROR_SUCCESS)
             error = ERROR_OPEN_FAILED;
         const ULONGLONG waited = std::max<ULONGLONG>(GetTickCount64() - start, paused_ms);
-        if (!is_held(error) || once || waited >= hold_budget_ms) {
+        if (!is_held(error) || once || waited >= hold_budget_ms || pauses >= hold_budget_ms / hold_retry_ms) {
             note_hold(request.path, is_held(error));
             SetLastError(error);
             return FileHandle();
@@ -216,6 +218,7 @@ FileHandle open_file(const Request& request, DWORD& error)
         const DWORD pause = static_cast<DWORD>(std::min<ULONGLONG>(hold_retry_ms, hold_budget_ms - waited));
         Sleep(pause);
         paused_ms += pause;
+        ++pauses;
     }
 }
 
