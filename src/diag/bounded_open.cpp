@@ -1,5 +1,7 @@
 #include "diag/bounded_open.h"
 
+#include "diag/wide_text.h"
+
 #include <winternl.h>
 
 #include <algorithm>
@@ -61,17 +63,14 @@ const NativeCalls& native_calls()
 // empty when it cannot be made.
 std::wstring native_path(const std::string& path)
 {
-    const int size = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    if (size <= 1)
+    const std::wstring wide = wide_from_ansi(path);
+    if (wide.empty())
         return std::wstring();
-    std::vector<wchar_t> wide(static_cast<std::size_t>(size), L'\0');
-    if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), size))
-        return std::wstring();
-    const DWORD full_size = GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
+    const DWORD full_size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (full_size == 0)
         return std::wstring();
     std::vector<wchar_t> full(full_size + 1, L'\0');
-    const DWORD length = GetFullPathNameW(wide.data(), full_size + 1, full.data(), nullptr);
+    const DWORD length = GetFullPathNameW(wide.c_str(), full_size + 1, full.data(), nullptr);
     if (length == 0 || length > full_size)
         return std::wstring();
     const std::wstring name(full.data(), length);

@@ -16,16 +16,30 @@ std::string utf8_from_wide(const wchar_t* text)
     return utf8;
 }
 
-std::wstring wide_from_utf8(const std::string& text)
+namespace {
+
+std::wstring wide_from(const std::string& text, unsigned code_page)
 {
     if (text.empty())
         return std::wstring();
     const int count = static_cast<int>(text.size());
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), count, nullptr, 0);
+    const int size = MultiByteToWideChar(code_page, 0, text.data(), count, nullptr, 0);
     if (size <= 0)
         return std::wstring();
     std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    if (MultiByteToWideChar(CP_UTF8, 0, text.data(), count, &wide[0], size) != size)
+    if (MultiByteToWideChar(code_page, 0, text.data(), count, &wide[0], size) != size)
         return std::wstring();
     return wide;
+}
+
+}  // namespace
+
+std::wstring wide_from_utf8(const std::string& text)
+{
+    return wide_from(text, CP_UTF8);
+}
+
+std::wstring wide_from_ansi(const std::string& text)
+{
+    return wide_from(text, CP_ACP);
 }

@@ -47,15 +47,7 @@ using RegistryKey = Owned<HKEY, close_key>;
 // The agent's texts (names, paths, log lines) are in the ANSI code page.
 std::string utf8_from_ansi(const std::string& text)
 {
-    if (text.empty())
-        return text;
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 0)
-        return std::string();
-    std::vector<wchar_t> wide(static_cast<std::size_t>(size), L'\0');
-    if (!MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size))
-        return std::string();
-    return utf8_from_wide(wide.data());
+    return text.empty() ? text : utf8_from_wide(wide_from_ansi(text).c_str());
 }
 
 UtcTime utc_time(const SYSTEMTIME& time)
