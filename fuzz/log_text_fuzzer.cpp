@@ -6,7 +6,7 @@
 // Input: byte 0 the level (4 and above stretched to large values), byte 1
 // which of the agent's formats carries the argument, bytes 2-25 six time
 // fields (hour, minute, second, day, month, year), the rest the argument.
-#include "diag/format_string.h"
+#include "platform/text.h"
 #include "diag/log.h"
 #include "diag/log_line.h"
 #include "fuzz_check.h"

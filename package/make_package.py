@@ -46,8 +46,8 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 # The keeper service's names have one home, which its programs compile.
-KEEPER_NAMES = HERE.parent / "src" / "keeper" / "keeper_names.h"
-# wixl variable: the constant of keeper_names.h it takes.
+KEEPER_NAMES = HERE.parent / "src" / "platform" / "package_names.h"
+# wixl variable: the constant of package_names.h it takes.
 KEEPER_VARIABLES = {"KeeperService": "service_name", "KeeperDisplayName": "display_name",
                     "KeeperEventSource": "event_source", "KeeperSettingsKey": "settings_key",
                     "KeeperRetentionValue": "retention_value"}
@@ -165,7 +165,7 @@ def sign(source, target, identity, timestamp_url):
 
 
 def keeper_names():
-    """{constant: value} of keeper_names.h, for the wixl variables and tests."""
+    """{constant: value} of package_names.h, for the wixl variables and tests."""
     text = KEEPER_NAMES.read_text()
     names = {}
     for constant in KEEPER_VARIABLES.values():

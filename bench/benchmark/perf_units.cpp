@@ -3,9 +3,10 @@
 // container's certificate, asking the provider for a container.
 #include "crypt_utils/container_certificates.h"
 #include "crypt_utils/enum_containers.h"
-#include "diag/append_file.h"
+#include "platform/append_file.h"
 #include "diag/log.h"
 #include "diag/log_line.h"
+#include "platform/text.h"
 #include "benchmark/perf_modes.h"
 #include "benchmark/perf_store.h"
 #include "benchmark/perf_turns.h"
@@ -62,7 +63,7 @@ void bare_debug_line()
     localtime_s(&when, &now);
     char line[log_line::line_buffer_size] = {};
     log_line::assemble(line, when, DEBUG, "bench_perf: a debug line");
-    const std::string text = log_line::with_crlf(line);
+    const std::string text = with_crlf(line);
     const std::string path = data_directory() + log_line::file_name(when, false);
     HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

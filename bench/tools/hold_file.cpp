@@ -4,7 +4,7 @@
 // bench_hold_file.exe --turn PATH [SECONDS]: opens it shared, as a reader
 // may, and keeps the log's turn byte locked instead.
 
-#include "diag/append_file.h"
+#include "platform/append_file.h"
 
 #include <windows.h>
 

@@ -5,7 +5,7 @@
 
 #include "carriers/apdu.h"
 #include "carriers/census_rules.h"
-#include "diag/owned.h"
+#include "platform/owned.h"
 
 #include <windows.h>
 #include <cfgmgr32.h>

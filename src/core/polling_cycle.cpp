@@ -7,8 +7,9 @@
 #include "crypt_utils/store_cleaning.h"
 #include "crypt_utils/enum_containers.h"
 #include "diag/log.h"
-#include "diag/owned.h"
+#include "platform/owned.h"
 #include "settings/settings.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 
@@ -19,7 +20,6 @@ const int poll_period_logged_s = 1;
 const int retry_limit = 100;
 const DWORD retry_pause_ms = 3000;
 const double retry_pause_logged_s = 3.0;
-const char settings_file[] = "Keyhaven.ini";
 
 enum class Enumeration { listed, aborted, failed };
 
@@ -30,7 +30,7 @@ bool provider_used_by_kestrel()
 
 void reread_settings(CleaningHold& hold, unsigned long reminder_ms)
 {
-    const int code = read_settings(settings_file, reminder_ms);
+    const int code = read_settings(package_names::settings_file, reminder_ms);
     if (code == settings_changed)
         log_write(INFO, "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
                   settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);

@@ -5,6 +5,7 @@
 #include "diag/repeated_failure.h"
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -70,12 +71,10 @@ void follow_create_failure(bool failed, DWORD error)
 ProviderLock acquire_provider_lock()
 {
     SetLastError(ERROR_SUCCESS);
-    ProviderLock lock{MutexHandle(CreateMutexA(nullptr, TRUE, provider_mutex_name)), false};
+    MutexHandle handle(CreateMutexA(nullptr, TRUE, provider_mutex_name));
     const DWORD error = GetLastError();
-    follow_create_failure(!lock.handle.held(), error);
-    if (!lock.handle.held())
-        return lock;
+    follow_create_failure(!handle.held(), error);
     // Asking for initial ownership has no effect on a mutex that existed.
-    lock.owned = error != ERROR_ALREADY_EXISTS || wait_for_other_holder(lock.handle.get());
-    return lock;
+    const bool owned = handle.held() && (error != ERROR_ALREADY_EXISTS || wait_for_other_holder(handle.get()));
+    return ProviderLock(std::move(handle), owned);
 }

@@ -2,7 +2,7 @@
 // The provider is shared with the maker's security library libKestrel; the
 // two keep out of each other's way through this named mutex of the session.
 
-#include "diag/owned.h"
+#include "platform/owned.h"
 
 #include <windows.h>
 
@@ -10,13 +10,10 @@ constexpr char provider_mutex_name[] = "nivra_crypto_pro_mutex";
 
 // The provider mutex as one working turn holds it. The wait for another
 // holder can end without ownership (time-out, failure) while the handle is
-// open all the same: the turn goes on either way, and `owned` says which it
-// was. The handle is released and closed when the turn ends, owned or not.
-struct ProviderLock {
-    MutexHandle handle;
-    bool owned;
-};
+// open all the same: the turn goes on either way, and owned() says which it
+// was. Released only when owned, and closed, when the turn ends.
+using ProviderLock = MutexOwnership;
 
 // Creates (or, if another process holds it, waits up to 30 s for) the
 // provider mutex. The handle is empty only when creation failed.
-ProviderLock acquire_provider_lock();
+[[nodiscard]] ProviderLock acquire_provider_lock();

@@ -5,13 +5,15 @@
 #include "desktop/plugin_registration.h"
 #include "desktop/viewer_preferences.h"
 #include "diag/log.h"
-#include "diag/owned.h"
+#include "platform/owned.h"
 #include "diag/versions.h"
 #include "settings/settings.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -37,20 +39,23 @@ bool may_start_after_waiting_on(HANDLE instance)
 }
 
 // Returns false when another agent runs in this session. On true, instance
-// holds the mutex this process owns for its life (or nothing if none could
-// be made), and probe any earlier handle kept with it.
-bool claim_single_instance(MutexHandle& instance, KernelHandle& probe)
+// owns the mutex for this process's life (or is empty if none could be
+// made), and probe is any earlier handle kept with it.
+bool claim_single_instance(MutexOwnership& instance, KernelHandle& probe)
 {
     probe.reset(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, instance_mutex_name));
     if (probe.held() && !may_start_after_waiting_on(probe.get()))
         return false;
 
     SetLastError(ERROR_SUCCESS);
-    instance.reset(CreateMutexA(nullptr, TRUE, instance_mutex_name));
+    MutexHandle created(CreateMutexA(nullptr, TRUE, instance_mutex_name));
     // Two agents started together can both miss each other at the probe;
     // the one whose creation found the mutex there treats it as the probe's.
-    if (!probe.held() && instance.held() && GetLastError() == ERROR_ALREADY_EXISTS)
-        return may_start_after_waiting_on(instance.get());
+    if (!probe.held() && created.held() && GetLastError() == ERROR_ALREADY_EXISTS &&
+        !may_start_after_waiting_on(created.get()))
+        return false;
+    // Made by this call, or taken over from an agent that ended holding it.
+    instance = MutexOwnership(std::move(created), true);
     return true;
 }
 
@@ -72,7 +77,7 @@ void log_versions()
 
 int read_initial_settings()
 {
-    int code = read_settings("Keyhaven.ini");
+    int code = read_settings(package_names::settings_file);
     log_write(INFO, "initial settings read: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
               settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);
     if (code == settings_unchanged || code == settings_changed)
@@ -86,8 +91,8 @@ int read_initial_settings()
 
 int run_agent()
 {
-    // Released (when owned) and closed when the process leaves this function.
-    MutexHandle instance;
+    // Released and closed when the process leaves this function.
+    MutexOwnership instance;
     KernelHandle probe;
     if (!claim_single_instance(instance, probe))
         return exit_other_instance;

@@ -22,7 +22,7 @@
 // captures the line where it is written, and the platform call is written
 // on that same line: `trace.ok(CryptAcquireContextA(...),`.
 
-#include "diag/printf_check.h"
+#include "platform/printf_check.h"
 
 #include <source_location>
 #include <string>

@@ -1,7 +1,7 @@
 #include "crypt_utils/certificate_names.h"
 
 #include "crypt_utils/removed_index.h"
-#include "diag/wide_text.h"
+#include "platform/wide_text.h"
 
 #include <vector>
 

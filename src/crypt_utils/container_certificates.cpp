@@ -9,7 +9,7 @@
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
-#include "diag/format_string.h"
+#include "platform/text.h"
 #include "diag/log.h"
 #include "settings/settings.h"
 

@@ -3,7 +3,7 @@
 // certificate and store handles, and byte buffers, each given the label its
 // clean-up line shows.
 
-#include "diag/owned.h"
+#include "platform/owned.h"
 
 #include <windows.h>
 #include <wincrypt.h>

@@ -4,7 +4,7 @@
 #include "crypt_utils/call_trace.h"
 #include "crypt_utils/expiry_rules.h"
 #include "diag/log.h"
-#include "diag/owned.h"
+#include "platform/owned.h"
 
 #include <windows.h>
 

@@ -4,8 +4,10 @@
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
-#include "diag/owned.h"
-#include "diag/wide_text.h"
+#include "platform/owned.h"
+#include "platform/package_names.h"
+#include "platform/text.h"
+#include "platform/wide_text.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -17,7 +19,6 @@ namespace crypt_utils {
 namespace {
 
 const wchar_t index_name[] = L"index.txt";
-const wchar_t* const folder_steps[] = {L"Keyhaven", L"Removed certificates"};
 
 inline void free_task_memory(wchar_t* memory)
 {
@@ -27,9 +28,7 @@ using ShellPath = Owned<wchar_t*, free_task_memory>;
 
 std::string with_code(const char* text, DWORD error)
 {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
-    return std::string(text) + ", code: " + code;
+    return std::string(text) + ", code: " + hex_code(error);
 }
 
 // A folder that is there as a folder, not a link to somewhere else.
@@ -160,7 +159,7 @@ std::wstring removed_copies_folder(bool create, std::string& failure)
         return std::wstring();
     }
     std::wstring folder = base.get();
-    for (const wchar_t* step : folder_steps) {
+    for (const wchar_t* step : package_names::removed_copies_folders) {
         folder += L'\\';
         folder += step;
         if (create && !CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {

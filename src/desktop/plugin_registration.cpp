@@ -1,9 +1,10 @@
 #include "desktop/plugin_registration.h"
 
 #include "core/timing.h"
-#include "diag/file_security.h"
+#include "platform/file_security.h"
 #include "diag/log.h"
-#include "diag/package_folder.h"
+#include "platform/package_folder.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -14,8 +15,8 @@
 namespace {
 
 const char registration_tool[] = "C:/Windows/System32/regsvr32.exe";
-const char plugin_folder[] = "C:/nivra/";
-const char plugin_folder_path[] = "C:\\nivra";
+const char* const plugin_folder = package_names::plugin_folder;
+const char* const plugin_folder_path = package_names::data_folder;
 const DWORD pause_between_launches_ms = 4000;
 
 // Starts regsvr32 without waiting for it: a result above 32 says only that
@@ -119,7 +120,7 @@ bool plugin_may_be_registered(const std::string& dll)
 
 void reregister_plugin_dll()
 {
-    const std::string dll = plugin_dll_name;
+    const std::string dll = package_names::plugin_dll;
     if (!plugin_may_be_registered(dll))
         return;
     if (!launch_registration_tool("/u /s " + std::string(plugin_folder) + dll)) {

@@ -3,9 +3,6 @@
 // preferences when init_plugin is 1; it logs its own outcome and reports
 // nothing back.
 
-// The portal's plug-in, in c:\nivra.
-inline constexpr char plugin_dll_name[] = "dererarizoduz.dll";
-
 // Unregisters and, four seconds later, registers the portal's plug-in DLL
 // with regsvr32.
 void reregister_plugin_dll();

@@ -1,8 +1,9 @@
 #include "desktop/viewer_preferences.h"
 
-#include "diag/file_security.h"
+#include "platform/file_security.h"
 #include "diag/log.h"
-#include "diag/owned.h"
+#include "platform/owned.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -12,9 +13,9 @@
 namespace {
 
 const char all_users_variable[] = "%ALLUSERSPROFILE%";
-const char source_below_all_users[] = "\\Nivra\\Prefs\\prefs.config";
-const char folder_below_app_data[] = "\\PureEdge\\Viewer 7.5\\prefs";
-const char file_in_folder[] = "\\prefs.config";
+const char* const source_below_all_users = package_names::preferences_source;
+const char* const folder_below_app_data = package_names::preferences_folder;
+const char* const file_in_folder = package_names::preferences_file;
 
 // Open for reading until the copy is done, with nobody else allowed to write,
 // rename or delete it: the file judged is the file copied.

@@ -1,6 +1,6 @@
 #include "diag/log.h"
 
-#include "diag/append_file.h"
+#include "platform/append_file.h"
 #include "diag/log_line.h"
 
 #include <cstdarg>

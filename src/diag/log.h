@@ -2,9 +2,9 @@
 // The agent's only diagnostic output: one time-stamped, labelled line appended
 // to the day's full log file and, unless it is a DEBUG line, to the minimal one.
 
-#include "diag/data_directory.h"
+#include "platform/data_directory.h"
 #include "diag/log_line.h"
-#include "diag/printf_check.h"
+#include "platform/printf_check.h"
 
 #include <string>
 

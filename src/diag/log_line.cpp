@@ -1,5 +1,7 @@
 #include "diag/log_line.h"
 
+#include "platform/package_names.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -36,17 +38,6 @@ void assemble(char* line, const std::tm& when, unsigned int level, const char* m
     line[used] = '\0';
 }
 
-std::string with_crlf(const char* line)
-{
-    std::string text;
-    for (const char* c = line; *c; ++c) {
-        if (*c == '\n')
-            text += '\r';
-        text += *c;
-    }
-    return text;
-}
-
 std::string escaped_name(const std::string& name)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -67,33 +58,10 @@ std::string escaped_name(const std::string& name)
 
 std::string file_name(const std::tm& when, bool minimal)
 {
-    char name[512] = {};
+    char date[64] = {};
     // Widened before the additions, which would overflow for the largest years.
-    std::snprintf(name, sizeof name,
-                  minimal ? "Keyhaven_minimal_%02d_%02lld_%04lld.log" : "Keyhaven_%02d_%02lld_%04lld.log",
-                  when.tm_mday, when.tm_mon + 1LL, when.tm_year + 1900LL);
-    return name;
-}
-
-bool is_file_name(const std::string& name)
-{
-    for (const bool minimal : {false, true}) {
-        const std::string sample = file_name(std::tm{}, minimal);
-        const std::string prefix = sample.substr(0, sample.find_first_of("0123456789"));
-        int day = 0, month = 0, year = 0;
-        char end = 0;
-        if (name.compare(0, prefix.size(), prefix) != 0 ||
-            std::sscanf(name.c_str() + prefix.size(), "%2d_%2d_%4d.lo%c", &day, &month, &year, &end) != 4 ||
-            end != 'g')
-            continue;
-        std::tm when{};
-        when.tm_mday = day;
-        when.tm_mon = month - 1;
-        when.tm_year = year - 1900;
-        if (day >= 1 && day <= 31 && month >= 1 && month <= 12 && file_name(when, minimal) == name)
-            return true;
-    }
-    return false;
+    std::snprintf(date, sizeof date, "%02d_%02lld_%04lld.log", when.tm_mday, when.tm_mon + 1LL, when.tm_year + 1900LL);
+    return (minimal ? package_names::minimal_day_file_prefix : package_names::day_file_prefix) + std::string(date);
 }
 
 }  // namespace log_line

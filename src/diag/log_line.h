@@ -20,9 +20,6 @@ const char* label_for(unsigned int level);
 // which must hold line_buffer_size bytes.
 void assemble(char* line, const std::tm& when, unsigned int level, const char* message);
 
-// The line as a text-mode stream writes it on Windows: "\r\n" for every "\n".
-std::string with_crlf(const char* line);
-
 // A name read from a carrier, the provider or a certificate as a log line
 // may hold it: every control character but tab (CR and LF included) becomes
 // "\xHH" (two uppercase hex digits), so that no name can end the line and
@@ -32,8 +29,5 @@ std::string escaped_name(const std::string& name);
 
 // "Keyhaven_DD_MM_YYYY.log" or "Keyhaven_minimal_DD_MM_YYYY.log".
 std::string file_name(const std::tm& when, bool minimal);
-
-// Whether name is a day file's name as file_name gives it, for some date.
-bool is_file_name(const std::string& name);
 
 }  // namespace log_line

@@ -1,6 +1,6 @@
 #include "diag/versions.h"
 
-#include "diag/format_string.h"
+#include "platform/text.h"
 #include "diag/log.h"
 
 #include <windows.h>

@@ -1,9 +1,9 @@
 #include "keeper/day_file_pass.h"
 
-#include "diag/append_file.h"
-#include "diag/file_security.h"
-#include "diag/owned.h"
-#include "keeper/keeper_names.h"
+#include "platform/append_file.h"
+#include "platform/file_security.h"
+#include "platform/owned.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 
@@ -27,7 +27,7 @@ void report(PassResult& result, Finding finding, const std::string& text)
         ++result.unreported;
 }
 
-// The names of keeper_names.h are plain ASCII.
+// The names of package_names.h are plain ASCII.
 std::string narrow(const wchar_t* text)
 {
     std::string narrowed;
@@ -173,7 +173,7 @@ void remove_expired(const std::string& folder, const day_files::Date& today, uns
         return;
     WIN32_FIND_DATAA found = {};
     const SearchHandle search(
-        FindFirstFileExA((folder + "Keyhaven_*.log").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+        FindFirstFileExA((folder + package_names::day_file_pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
                          nullptr, 0));
     if (!search.held())
         return;  // no day log at all
@@ -201,13 +201,13 @@ unsigned long read_retention_days(PassResult& result)
 {
     DWORD days = 0;
     DWORD size = sizeof days;
-    const LSTATUS read = RegGetValueW(HKEY_LOCAL_MACHINE, settings_key, retention_value,
+    const LSTATUS read = RegGetValueW(HKEY_LOCAL_MACHINE, package_names::keeper::settings_key, package_names::keeper::retention_value,
                                       RRF_RT_REG_DWORD, nullptr, &days, &size);
     if (read == ERROR_FILE_NOT_FOUND)
         return 0;
     if (read != ERROR_SUCCESS || days > day_files::largest_retention_days) {
         report(result, retention_unreadable,
-               "LOG_RETENTION_DAYS as stored (HKLM\\" + narrow(settings_key) + ", " + narrow(retention_value) +
+               "LOG_RETENTION_DAYS as stored (HKLM\\" + narrow(package_names::keeper::settings_key) + ", " + narrow(package_names::keeper::retention_value) +
                    ") cannot be used " +
                    (read != ERROR_SUCCESS ? "(error " + std::to_string(read) + ")"
                                           : "(" + std::to_string(days) + " is more than " +

@@ -1,6 +1,7 @@
 #include "keeper/day_files.h"
 
 #include "diag/log_line.h"
+#include "platform/package_names.h"
 
 #include <cstddef>
 #include <ctime>
@@ -58,7 +59,7 @@ std::vector<std::string> names_to_keep_ready(const Date& today)
 
 bool date_of_day_log(const std::string& name, Date& date)
 {
-    static const std::string prefixes[] = {"Keyhaven_minimal_", "Keyhaven_"};
+    static const std::string prefixes[] = {package_names::minimal_day_file_prefix, package_names::day_file_prefix};
     for (const std::string& prefix : prefixes) {
         // "DD_MM_YYYY.log" after the prefix, nothing more.
         if (name.size() != prefix.size() + 14 || name.compare(0, prefix.size(), prefix) != 0)
@@ -72,7 +73,7 @@ bool date_of_day_log(const std::string& name, Date& date)
             found.day > expiry::days_in_month(found.year, found.month))
             return false;
         // The name the agent would give that date, byte for byte.
-        if (log_line::file_name(as_tm(found), prefix.size() > 9) != name)
+        if (log_line::file_name(as_tm(found), prefix == package_names::minimal_day_file_prefix) != name)
             return false;
         date = found;
         return true;

@@ -1,7 +1,7 @@
 #include "keeper/event_report.h"
 
-#include "diag/owned.h"
-#include "keeper/keeper_names.h"
+#include "platform/owned.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 
@@ -33,7 +33,7 @@ std::wstring wide(const std::string& text)
 
 bool report_event(EventKind kind, unsigned long id, const std::string& text)
 {
-    const Owned<HANDLE, deregister_source> source(RegisterEventSourceW(nullptr, event_source));
+    const Owned<HANDLE, deregister_source> source(RegisterEventSourceW(nullptr, package_names::keeper::event_source));
     if (!source.held())
         return false;
     const std::wstring insertion = wide(text);

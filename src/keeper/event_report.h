@@ -1,6 +1,6 @@
 #pragma once
 // The keeper's only output: its failures, as events of the Application log
-// under the source the package registers (keeper_names.h). It never writes
+// under the source the package registers (platform/package_names.h). It never writes
 // into the agents' logs.
 
 #include <string>

@@ -1,10 +1,10 @@
 #include "keeper/keeper_service.h"
 
-#include "diag/data_directory.h"
-#include "diag/owned.h"
+#include "platform/data_directory.h"
+#include "platform/owned.h"
 #include "keeper/day_file_pass.h"
 #include "keeper/event_report.h"
-#include "keeper/keeper_names.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 
@@ -18,12 +18,6 @@ namespace {
 // rules) moves local midnight without changing the clock, and no service
 // control tells of it.
 const wchar_t time_zone_key[] = L"SYSTEM\\CurrentControlSet\\Control\\TimeZoneInformation";
-
-void close_key(HKEY key)
-{
-    RegCloseKey(key);
-}
-using RegistryKey = Owned<HKEY, close_key>;
 
 // What the control handler (on the dispatcher's thread) and the service's
 // own thread share: the status handle and two events.
@@ -171,7 +165,7 @@ DWORD serve()
 
 void WINAPI service_main(DWORD, LPWSTR*)
 {
-    service().status = RegisterServiceCtrlHandlerExW(service_name, handle_control, nullptr);
+    service().status = RegisterServiceCtrlHandlerExW(package_names::keeper::service_name, handle_control, nullptr);
     if (!service().status) {
         report_event(event_error, service_failed,
                      "The keeper cannot take service controls (error " + std::to_string(GetLastError()) + ").");
@@ -189,7 +183,7 @@ int run_service()
     service().wake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!service().stop.held() || !service().wake.held())
         return static_cast<int>(GetLastError() ? GetLastError() : ERROR_GEN_FAILURE);
-    SERVICE_TABLE_ENTRYW services[] = {{const_cast<LPWSTR>(service_name), service_main}, {nullptr, nullptr}};
+    SERVICE_TABLE_ENTRYW services[] = {{const_cast<LPWSTR>(package_names::keeper::service_name), service_main}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(services)) {
         const DWORD error = GetLastError();
         report_event(event_error, service_failed,

@@ -1,6 +1,6 @@
 #include "settings/settings.h"
 
-#include "diag/data_directory.h"
+#include "platform/data_directory.h"
 #include "diag/log.h"
 
 #include <chrono>

@@ -1,9 +1,9 @@
 #include "settings/settings.h"
 
-#include "diag/bounded_open.h"
-#include "diag/file_security.h"
-#include "diag/format_string.h"
-#include "diag/owned.h"
+#include "platform/bounded_open.h"
+#include "platform/file_security.h"
+#include "platform/text.h"
+#include "platform/owned.h"
 #include "settings/settings_parser.h"
 #include "settings/settings_text.h"
 
@@ -33,7 +33,7 @@ int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
 {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size)) {
-        reason = with_error_code("its size cannot be read", GetLastError());
+        reason = with_error("its size cannot be read", GetLastError());
         return settings_not_readable;
     }
     if (size.QuadPart > largest_file) {
@@ -46,7 +46,7 @@ int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
     while (total < bytes.size()) {
         DWORD got = 0;
         if (!ReadFile(file, &bytes[total], static_cast<DWORD>(bytes.size()) - total, &got, nullptr)) {
-            reason = with_error_code("it cannot be read", GetLastError());
+            reason = with_error("it cannot be read", GetLastError());
             return settings_not_readable;
         }
         if (got == 0)
@@ -73,7 +73,7 @@ int load_settings_file(const std::string& path, Settings& target, std::string& r
     if (!file.held()) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return settings_not_opened;
-        reason = with_error_code(bounded_open::is_held(error) ? "another program holds it" : "it cannot be opened", error);
+        reason = with_error(bounded_open::is_held(error) ? "another program holds it" : "it cannot be opened", error);
         return settings_not_readable;
     }
     if (!open_file_trusted(file.get(), file_trust::changing_rights_with_append, reason))

@@ -17,13 +17,14 @@
 //                      keyhaven.exe in every session with a logged-on user,
 //                      with that user's token. (sessions.cpp)
 
-#include "diag/data_directory.h"
-#include "diag/file_security.h"
-#include "diag/owned.h"
+#include "platform/data_directory.h"
+#include "platform/file_security.h"
+#include "platform/owned.h"
 #include "setup/custom_actions.h"
 #include "setup/data_folder.h"
 #include "setup/retention_action.h"
 #include "setup/settings_edit.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 #include <msi.h>
@@ -38,7 +39,6 @@
 
 namespace {
 
-const char settings_name[] = "Keyhaven.ini";
 const DWORD largest_settings_file = 1024 * 1024;
 // Another program (a backup, a scanner, an editor) may hold the settings
 // file for a moment; one that holds it longer fails the install with its
@@ -68,7 +68,7 @@ std::string property(MSIHANDLE install, const char* name)
 
 std::string settings_path()
 {
-    return std::string(data_folder_path) + "\\" + settings_name;
+    return std::string(package_names::data_folder) + "\\" + package_names::settings_file;
 }
 
 bool held_by_another(DWORD error)
@@ -271,7 +271,7 @@ extern "C" UINT __stdcall CheckInstall(MSIHANDLE install)
     std::string writer = property(install, "NIVRA_WRITER_SID");
     if (!writer.empty()) {
         log_refusal(install, "NIVRA_WRITER_SID is no longer used: no user creates files in " +
-                                 std::string(data_folder_path) + " any more, and the plug-in is registered " +
+                                 std::string(package_names::data_folder) + " any more, and the plug-in is registered " +
                                  "without it. Install again without NIVRA_WRITER_SID. Nothing was installed or " +
                                  "changed.");
         return ERROR_INSTALL_FAILURE;
@@ -302,7 +302,7 @@ extern "C" UINT __stdcall WriteSettings(MSIHANDLE install)
     FileHandle folder;
     std::string reason;
     if (!hold_verified_folder(folder, reason)) {
-        log_refusal(install, std::string(data_folder_path) + " " + reason + ": settings not written. Install " +
+        log_refusal(install, std::string(package_names::data_folder) + " " + reason + ": settings not written. Install " +
                                  "again: the package then makes a new one.");
         return ERROR_INSTALL_FAILURE;
     }

@@ -10,13 +10,14 @@
 // today's and yesterday's log lines.
 
 #include "desktop/plugin_registration.h"
-#include "diag/append_file.h"
-#include "diag/data_directory.h"
-#include "diag/file_security.h"
-#include "diag/package_folder.h"
+#include "platform/append_file.h"
+#include "platform/data_directory.h"
+#include "platform/file_security.h"
+#include "platform/package_folder.h"
 #include "setup/custom_actions.h"
 #include "setup/data_folder.h"
 #include "setup/day_files.h"
+#include "platform/package_names.h"
 
 #include <aclapi.h>
 #include <bcrypt.h>
@@ -26,7 +27,6 @@
 
 namespace {
 
-const char settings_name[] = "Keyhaven.ini";
 const DWORD folder_access = READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE;
 // Far above any settings file, plug-in or day's log; a file past it is no
 // file of ours and stays where it is.
@@ -131,7 +131,7 @@ std::string carry_trusted(const std::string& aside, const std::string& name, uns
     if (!is_plain_file(from.get(), size))
         return name + " is not carried over: it is larger than " + std::to_string(largest_carried_file) + " bytes";
     DWORD error = 0;
-    if (!copy_into_new_file(from.get(), in_folder(data_folder_path, name), nullptr, error))
+    if (!copy_into_new_file(from.get(), in_folder(package_names::data_folder, name), nullptr, error))
         return name + " cannot be carried over (error " + number(error) + ")";
     carried.push_back(name);
     return std::string();
@@ -149,7 +149,7 @@ std::string carry_day_file(const std::string& aside, const std::string& name, SE
         return name + " is not carried over: it is a link, or larger than " +
                std::to_string(largest_carried_file) + " bytes";
     DWORD error = 0;
-    if (!copy_into_new_file(from.get(), in_folder(data_folder_path, name), security, error))
+    if (!copy_into_new_file(from.get(), in_folder(package_names::data_folder, name), security, error))
         return name + " cannot be carried over (error " + number(error) + ")";
     carried.push_back(name);
     return std::string();
@@ -179,7 +179,7 @@ std::vector<std::string> names_in(const std::string& folder)
 void carry_over(MSIHANDLE install, const std::string& aside)
 {
     std::vector<std::string> carried, notes;
-    const char* const trusted_files[] = {settings_name, plugin_dll_name};
+    const char* const trusted_files[] = {package_names::settings_file, package_names::plugin_dll};
     const unsigned long changing[] = {file_trust::changing_rights_with_append, file_trust::changing_rights};
     for (int i = 0; i < 2; ++i)
         notes.push_back(carry_trusted(aside, trusted_files[i], changing[i], carried));
@@ -200,7 +200,7 @@ void carry_over(MSIHANDLE install, const std::string& aside)
         if (!was_carried)
             left.push_back(name);
     }
-    log_line(install, "carried over into the new " + std::string(data_folder_path) + ": " + listed(carried));
+    log_line(install, "carried over into the new " + std::string(package_names::data_folder) + ": " + listed(carried));
     log_line(install, "left in " + aside + ": " + listed(left));
 }
 
@@ -219,10 +219,10 @@ void secure_day_files(MSIHANDLE install)
         return;
     }
     int secured = 0;
-    for (const std::string& name : names_in(data_folder_path)) {
+    for (const std::string& name : names_in(package_names::data_folder)) {
         if (!is_day_file(name))
             continue;
-        FileHandle file(CreateFileA(in_folder(data_folder_path, name).c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+        FileHandle file(CreateFileA(in_folder(package_names::data_folder, name).c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         LARGE_INTEGER size;
@@ -254,11 +254,11 @@ bool rename_moves_what_is_held(HANDLE held, std::string& why)
         why = with_error("its kind cannot be read", GetLastError());
         return false;
     }
-    const DWORD by_path = GetFileAttributesA(data_folder_path);
+    const DWORD by_path = GetFileAttributesA(package_names::data_folder);
     const bool path_link = by_path != INVALID_FILE_ATTRIBUTES && (by_path & FILE_ATTRIBUTE_REPARSE_POINT);
     const bool handle_link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     std::string final_path;
-    if (path_link != handle_link || (!handle_link && !final_path_is(held, data_folder_path, final_path))) {
+    if (path_link != handle_link || (!handle_link && !final_path_is(held, package_names::data_folder, final_path))) {
         why = "a link this system cannot move by itself, only what it leads to";
         return false;
     }
@@ -270,41 +270,41 @@ bool rename_moves_what_is_held(HANDLE held, std::string& why)
 UINT take_over(MSIHANDLE install, const std::string& reason, bool real_folder, NewSecurity& folder_security)
 {
     {
-        FileHandle held = open_folder_held(data_folder_path, folder_access);
+        FileHandle held = open_folder_held(package_names::data_folder, folder_access);
         std::string why;
         if (!held.held() || !rename_moves_what_is_held(held.get(), why)) {
-            log_refusal(install, std::string(data_folder_path) + " " + reason + ", and it cannot be moved aside (" +
+            log_refusal(install, std::string(package_names::data_folder) + " " + reason + ", and it cannot be moved aside (" +
                                      (why.empty() ? with_error("it cannot be opened", GetLastError()) : why) +
                                      "): remove the link itself (not what it leads to), or move " +
-                                     std::string(data_folder_path) + " away yourself, then install again. " +
+                                     std::string(package_names::data_folder) + " away yourself, then install again. " +
                                      "Nothing was changed.");
             return ERROR_INSTALL_FAILURE;
         }
     }
     std::string suffix;
     if (!random_suffix(suffix)) {
-        log_refusal(install, std::string(data_folder_path) + " " + reason + ", and no random name to move it " +
+        log_refusal(install, std::string(package_names::data_folder) + " " + reason + ", and no random name to move it " +
                                  "aside to can be made (error " + number(GetLastError()) + "). Nothing was changed.");
         return ERROR_INSTALL_FAILURE;
     }
-    const std::string aside = std::string(data_folder_path) + ".moved-aside-" + suffix;
-    if (!MoveFileExA(data_folder_path, aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        log_refusal(install, std::string(data_folder_path) + " " + reason + ", and it cannot be moved aside (error " +
+    const std::string aside = std::string(package_names::data_folder) + ".moved-aside-" + suffix;
+    if (!MoveFileExA(package_names::data_folder, aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        log_refusal(install, std::string(package_names::data_folder) + " " + reason + ", and it cannot be moved aside (error " +
                                  number(GetLastError()) + "): close what holds a file in it open (an editor, a " +
                                  "console, a running keyhaven.exe), or move it away yourself, then install again. " +
                                  "Nothing was changed.");
         return ERROR_INSTALL_FAILURE;
     }
-    log_line(install, std::string(data_folder_path) + " " + reason + ": moved aside to " + aside);
-    if (!CreateDirectoryA(data_folder_path, &folder_security.attributes)) {
-        log_refusal(install, "a new " + std::string(data_folder_path) + " cannot be made (error " +
+    log_line(install, std::string(package_names::data_folder) + " " + reason + ": moved aside to " + aside);
+    if (!CreateDirectoryA(package_names::data_folder, &folder_security.attributes)) {
+        log_refusal(install, "a new " + std::string(package_names::data_folder) + " cannot be made (error " +
                                  number(GetLastError()) + "); the old one is " + aside + ". Install again.");
         return ERROR_INSTALL_FAILURE;
     }
-    FileHandle fresh = open_folder_held(data_folder_path, folder_access);
+    FileHandle fresh = open_folder_held(package_names::data_folder, folder_access);
     std::string why;
-    if (!fresh.held() || !is_real_folder_at(fresh.get(), data_folder_path, why)) {
-        log_refusal(install, "the new " + std::string(data_folder_path) + " is not the folder made (" +
+    if (!fresh.held() || !is_real_folder_at(fresh.get(), package_names::data_folder, why)) {
+        log_refusal(install, "the new " + std::string(package_names::data_folder) + " is not the folder made (" +
                                  (why.empty() ? "error " + number(GetLastError()) : why) + "). Install again.");
         return ERROR_INSTALL_FAILURE;
     }
@@ -313,7 +313,7 @@ UINT take_over(MSIHANDLE install, const std::string& reason, bool real_folder, N
     if (real_folder)
         carry_over(install, aside);
     else
-        log_line(install, "nothing carried over: " + std::string(data_folder_path) + " was no real folder");
+        log_line(install, "nothing carried over: " + std::string(package_names::data_folder) + " was no real folder");
     return ERROR_SUCCESS;
 }
 
@@ -335,17 +335,17 @@ bool random_suffix(std::string& suffix)
 
 bool hold_verified_folder(FileHandle& folder, std::string& reason, bool* real_folder)
 {
-    folder = open_folder_held(data_folder_path, folder_access);
+    folder = open_folder_held(package_names::data_folder, folder_access);
     if (!folder.held()) {
         reason = with_error("cannot be opened", GetLastError());
         return false;
     }
-    if (!is_real_folder_at(folder.get(), data_folder_path, reason))
+    if (!is_real_folder_at(folder.get(), package_names::data_folder, reason))
         return false;
     if (real_folder)
         *real_folder = true;
     file_trust::FileSecurity security;
-    if (!read_real_folder_security(folder.get(), data_folder_path, security, reason))
+    if (!read_real_folder_security(folder.get(), package_names::data_folder, security, reason))
         return false;
     if (!file_trust::folder_fit_for_package(security, current_user_sid())) {
         reason = "is owned by " + security.owner + " or lets others than SYSTEM, the Administrators and " +
@@ -365,21 +365,21 @@ extern "C" UINT __stdcall PrepareDataFolder(MSIHANDLE install)
                                  number(GetLastError()) + "). Nothing was changed.");
         return ERROR_INSTALL_FAILURE;
     }
-    if (GetFileAttributesA(data_folder_path) == INVALID_FILE_ATTRIBUTES &&
+    if (GetFileAttributesA(package_names::data_folder) == INVALID_FILE_ATTRIBUTES &&
         (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
-        if (!CreateDirectoryA(data_folder_path, &folder_security.attributes)) {
-            log_refusal(install, std::string(data_folder_path) + " cannot be made (error " + number(GetLastError()) +
+        if (!CreateDirectoryA(package_names::data_folder, &folder_security.attributes)) {
+            log_refusal(install, std::string(package_names::data_folder) + " cannot be made (error " + number(GetLastError()) +
                                      "). Nothing was changed.");
             return ERROR_INSTALL_FAILURE;
         }
-        log_line(install, std::string(data_folder_path) + " made with the package's security");
+        log_line(install, std::string(package_names::data_folder) + " made with the package's security");
         return ERROR_SUCCESS;
     }
     FileHandle folder;
     std::string reason;
     bool real_folder = false;
     if (hold_verified_folder(folder, reason, &real_folder)) {
-        log_line(install, std::string(data_folder_path) + " kept: a real folder only SYSTEM, the Administrators " +
+        log_line(install, std::string(package_names::data_folder) + " kept: a real folder only SYSTEM, the Administrators " +
                               "and this account may change");
         secure_day_files(install);
         return ERROR_SUCCESS;

@@ -3,7 +3,7 @@
 // Windows, meet it: only a folder the package made or verified, held open
 // while they work in it.
 
-#include "diag/owned.h"
+#include "platform/owned.h"
 
 #include <windows.h>
 #include <msi.h>

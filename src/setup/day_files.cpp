@@ -1,6 +1,7 @@
 #include "setup/day_files.h"
 
 #include "diag/log_line.h"
+#include "keeper/day_files.h"
 
 #include <ctime>
 
@@ -23,5 +24,6 @@ std::vector<std::string> recent_day_files()
 
 bool is_day_file(const std::string& name)
 {
-    return log_line::is_file_name(name);
+    day_files::Date date = {};
+    return day_files::date_of_day_log(name, date);
 }

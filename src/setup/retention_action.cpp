@@ -1,7 +1,7 @@
 #include "setup/retention_action.h"
 
 #include "keeper/day_files.h"
-#include "keeper/keeper_names.h"
+#include "platform/package_names.h"
 #include "setup/custom_actions.h"
 #include "setup/retention_property.h"
 
@@ -28,7 +28,7 @@ StoredRetention stored_retention()
 {
     DWORD days = 0;
     DWORD size = sizeof days;
-    const bool present = RegGetValueW(HKEY_LOCAL_MACHINE, keeper::settings_key, keeper::retention_value,
+    const bool present = RegGetValueW(HKEY_LOCAL_MACHINE, package_names::keeper::settings_key, package_names::keeper::retention_value,
                                       RRF_RT_REG_DWORD, nullptr, &days, &size) == ERROR_SUCCESS;
     return {present, days};
 }

@@ -1,7 +1,7 @@
 // Ending the agents before their file changes, and starting them again in
 // the users' sessions afterwards, as the Run value starts them at logon.
 
-#include "diag/owned.h"
+#include "platform/owned.h"
 #include "setup/custom_actions.h"
 
 #include <windows.h>

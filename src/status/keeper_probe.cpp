@@ -1,8 +1,8 @@
 #include "status/keeper_probe.h"
 
-#include "diag/owned.h"
+#include "platform/owned.h"
 #include "keeper/day_files.h"
-#include "keeper/keeper_names.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 
@@ -35,7 +35,7 @@ void probe_service(KeeperReport& report)
         report.state = "unknown";  // the service manager would not answer this user
         return;
     }
-    const ServiceHandle keeper_service(OpenServiceW(manager.get(), keeper::service_name, SERVICE_QUERY_STATUS));
+    const ServiceHandle keeper_service(OpenServiceW(manager.get(), package_names::keeper::service_name, SERVICE_QUERY_STATUS));
     if (!keeper_service.held()) {
         if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST)
             report.state = "unknown";

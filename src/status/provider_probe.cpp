@@ -1,8 +1,9 @@
 #include "status/provider_probe.h"
 
 #include "crypt_utils/provider_constants.h"
-#include "diag/owned.h"
-#include "diag/wide_text.h"
+#include "platform/owned.h"
+#include "platform/text.h"
+#include "platform/wide_text.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -17,19 +18,6 @@ namespace {
 const wchar_t registrations[] = L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\";
 // A provider's name or path is far shorter; a longer value is not read.
 const DWORD longest_value = 4096;
-
-inline void close_key(HKEY key)
-{
-    RegCloseKey(key);
-}
-using RegistryKey = Owned<HKEY, close_key>;
-
-std::string code_text(DWORD code)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
-    return text;
-}
 
 // The default as CryptAcquireContext takes it: the user's, then the machine's.
 bool default_provider(ProviderReport& report)
@@ -56,7 +44,7 @@ bool default_provider(ProviderReport& report)
         return !report.name.empty();
     }
     report.problem = "no default provider of type 75 for the user or the machine (CryptGetDefaultProvider, code: " +
-                     code_text(machine_error) + ")";
+                     hex_code(machine_error) + ")";
     return false;
 }
 
@@ -92,7 +80,7 @@ bool registration(const std::wstring& name, ProviderReport& report)
     const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, (registrations + name).c_str(), 0,
                                       KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
     if (opened != ERROR_SUCCESS) {
-        report.problem = "provider " + report.name + " is not registered (code: " + code_text(opened) + ")";
+        report.problem = "provider " + report.name + " is not registered (code: " + hex_code(opened) + ")";
         return false;
     }
     DWORD type = 0;

@@ -1,7 +1,7 @@
 #include "status/removed_probe.h"
 
 #include "crypt_utils/removed_copies.h"
-#include "diag/wide_text.h"
+#include "platform/wide_text.h"
 
 #include <windows.h>
 

@@ -7,15 +7,16 @@
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
-#include "diag/data_directory.h"
-#include "diag/format_string.h"
+#include "platform/data_directory.h"
+#include "platform/text.h"
 #include "diag/log_line.h"
-#include "diag/owned.h"
+#include "platform/owned.h"
 #include "diag/versions.h"
-#include "diag/wide_text.h"
+#include "platform/wide_text.h"
 #include "settings/settings.h"
 #include "status/provider_probe.h"
 #include "status/removed_probe.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -30,19 +31,11 @@ namespace status {
 namespace {
 
 const char run_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char run_value[] = "Keyhaven";
 const char agent_program[] = "keyhaven.exe";
-const char settings_file[] = "Keyhaven.ini";
 const DWORD read_chunk = 64 * 1024;
 // Far more than a day's lines of a healthy agent; a log grown past it (a
 // user appending, an agent failing on every turn) is judged by its end.
 const unsigned long long log_tail_bytes = log_tail_mib * 1024 * 1024;
-
-inline void close_key(HKEY key)
-{
-    RegCloseKey(key);
-}
-using RegistryKey = Owned<HKEY, close_key>;
 
 // The agent's texts (names, paths, log lines) are in the ANSI code page.
 std::string utf8_from_ansi(const std::string& text)
@@ -71,7 +64,7 @@ std::string installed_agent_path()
     char value[MAX_PATH * 2] = {};
     DWORD size = sizeof value - 1;
     DWORD type = 0;
-    if (RegQueryValueExA(key.get(), run_value, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+    if (RegQueryValueExA(key.get(), package_names::run_value, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
             ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return std::string();
@@ -152,7 +145,7 @@ AgentReport probe_agent()
 SettingsReport probe_settings(const std::string& folder)
 {
     SettingsReport report;
-    const std::string path = (folder.empty() ? std::string("c:\\nivra\\") : folder) + settings_file;
+    const std::string path = (folder.empty() ? std::string(package_names::data_folder) + "\\" : folder) + package_names::settings_file;
     report.file = utf8_from_ansi(path);
     if (folder.empty())
         return report;  // no folder, no file
@@ -188,12 +181,12 @@ bool scan_errors(const std::string& path, LogReport& report)
     FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.held()) {
-        report.reason = with_error_code("this user may not read it", GetLastError());
+        report.reason = with_error("this user may not read it", GetLastError());
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!GetFileInformationByHandle(file.get(), &info)) {
-        report.reason = with_error_code("its kind cannot be read", GetLastError());
+        report.reason = with_error("its kind cannot be read", GetLastError());
         return false;
     }
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -210,7 +203,7 @@ bool scan_errors(const std::string& path, LogReport& report)
         LARGE_INTEGER start;
         start.QuadPart = static_cast<LONGLONG>(size - log_tail_bytes);
         if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) {
-            report.reason = with_error_code("it cannot be read", GetLastError());
+            report.reason = with_error("it cannot be read", GetLastError());
             return false;
         }
         // The piece of a line the tail starts in is not counted.
@@ -223,7 +216,7 @@ bool scan_errors(const std::string& path, LogReport& report)
         DWORD got = 0;
         if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(std::min<unsigned long long>(left, read_chunk)),
                       &got, nullptr)) {
-            report.reason = with_error_code("it cannot be read", GetLastError());
+            report.reason = with_error("it cannot be read", GetLastError());
             return false;
         }
         if (got == 0)

@@ -37,10 +37,10 @@ protected:
 TEST_F(ProviderLockTest, NoOtherHolderGivesAnOwnedHandleSilently)
 {
     ProviderLock lock = acquire_provider_lock();
-    ASSERT_TRUE(lock.handle.held());
-    EXPECT_TRUE(lock.owned);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.handle.get(), 0));  // owned: recursive acquisition succeeds
-    ReleaseMutex(lock.handle.get());
+    ASSERT_TRUE(lock.held());
+    EXPECT_TRUE(lock.owned());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.get(), 0));  // owned: recursive acquisition succeeds
+    ReleaseMutex(lock.get());
     EXPECT_TRUE(agent_log::entries().empty());
     EXPECT_TRUE(test_timing::requested.empty());
 }
@@ -50,9 +50,9 @@ TEST_F(ProviderLockTest, HolderThatReleasesAfterTwoSecondsIsWaitedFor)
     BenchProcess holder("bench_mutex.exe", "hold" + holder_arguments + " 2");
     ASSERT_TRUE(holder.started());
     ProviderLock lock = acquire_provider_lock();
-    ASSERT_TRUE(lock.handle.held());
-    EXPECT_TRUE(lock.owned);
-    lock.handle.free_now();
+    ASSERT_TRUE(lock.held());
+    EXPECT_TRUE(lock.owned());
+    lock.give_up();
 
     auto entries = agent_log::entries();
     ASSERT_EQ(2u, entries.size());
@@ -80,11 +80,11 @@ TEST_F(ProviderLockTest, HolderThatEndsWithoutReleasingLeavesItAbandoned)
     ProviderLock lock = acquire_provider_lock();
     WaitForSingleObject(waiter, INFINITE);
     CloseHandle(waiter);
-    ASSERT_TRUE(lock.handle.held());
-    EXPECT_TRUE(lock.owned);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.handle.get(), 0));  // this thread owns it now
-    ReleaseMutex(lock.handle.get());
-    lock.handle.free_now();
+    ASSERT_TRUE(lock.held());
+    EXPECT_TRUE(lock.owned());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.get(), 0));  // this thread owns it now
+    ReleaseMutex(lock.get());
+    lock.give_up();
 
     auto entries = agent_log::entries();
     ASSERT_EQ(2u, entries.size());
@@ -97,10 +97,10 @@ TEST_F(ProviderLockTest, HolderForMoreThanThirtySecondsTimesOutWithAHandle)
     BenchProcess holder("bench_mutex.exe", "hold" + holder_arguments + " 40");
     ASSERT_TRUE(holder.started());
     ProviderLock lock = acquire_provider_lock();
-    ASSERT_TRUE(lock.handle.held());
-    EXPECT_FALSE(lock.owned);
-    EXPECT_FALSE(ReleaseMutex(lock.handle.get()));  // not ours: the release fails harmlessly
-    lock.handle.free_now();
+    ASSERT_TRUE(lock.held());
+    EXPECT_FALSE(lock.owned());
+    EXPECT_FALSE(ReleaseMutex(lock.get()));  // not ours: the release fails harmlessly
+    lock.give_up();
 
     auto entries = agent_log::entries(true);
     ASSERT_EQ(1u, entries.size());
@@ -118,11 +118,11 @@ TEST_F(ProviderLockTest, NameTakenByAnotherObjectIsLoggedOnceUntilItEnds)
     HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, provider_mutex_name);
     ASSERT_NE(nullptr, squatter);
     for (int turn = 0; turn < 3; ++turn)
-        EXPECT_FALSE(acquire_provider_lock().handle.held());
+        EXPECT_FALSE(acquire_provider_lock().held());
     CloseHandle(squatter);
     ProviderLock lock = acquire_provider_lock();
-    ASSERT_TRUE(lock.owned);
-    ReleaseMutex(lock.handle.get());
+    ASSERT_TRUE(lock.owned());
+    ReleaseMutex(lock.get());
     EXPECT_EQ((std::vector<std::string>{"[  ERROR  ]: CreateMutex() error, code=6",
                                         "[  INFO   ]: provider lock can be created again"}),
               agent_log::entries());

@@ -2,7 +2,7 @@
 // plug-in at C:/nivra/dererarizoduz.dll.
 #include "common/bench_files.h"
 #include "desktop/plugin_registration.h"
-#include "diag/file_security.h"
+#include "platform/file_security.h"
 #include "support/agent_log.h"
 #include "support/timing_for_tests.h"
 

@@ -1,9 +1,9 @@
 // log_write and data_directory against the real c:\nivra of the workstation.
-#include "diag/append_file.h"
-#include "diag/bounded_open.h"
-#include "diag/file_security.h"
+#include "platform/append_file.h"
+#include "platform/bounded_open.h"
+#include "platform/file_security.h"
 #include "diag/log.h"
-#include "diag/package_folder.h"
+#include "platform/package_folder.h"
 #include "support/agent_log.h"
 
 #include <gtest/gtest.h>
@@ -272,13 +272,13 @@ TEST(PackageFolder, FilesThereAreTheSystemsOnly)
 TEST(PackageFolder, AHeldFolderIsJudgedOnItsHandle)
 {
     data_directory();
-    FileHandle folder = open_folder_held(data_folder_path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
+    FileHandle folder = open_folder_held(package_names::data_folder, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
     ASSERT_TRUE(folder.held());
     std::string reason;
-    EXPECT_TRUE(is_real_folder_at(folder.get(), data_folder_path, reason)) << reason;
+    EXPECT_TRUE(is_real_folder_at(folder.get(), package_names::data_folder, reason)) << reason;
     // What a handle reached is named by its final path, whatever name it was opened by.
     std::string final_path;
-    EXPECT_TRUE(final_path_is(folder.get(), data_folder_path, final_path)) << final_path;
+    EXPECT_TRUE(final_path_is(folder.get(), package_names::data_folder, final_path)) << final_path;
     EXPECT_FALSE(final_path_is(folder.get(), "c:\\nivra-elsewhere", final_path));
     EXPECT_EQ(0, lstrcmpiA("\\\\?\\c:\\nivra", final_path.c_str())) << final_path;
     const char* file = "c:\\nivra\\not-a-folder.txt";

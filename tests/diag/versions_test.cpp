@@ -1,4 +1,4 @@
-#include "diag/format_string.h"
+#include "platform/text.h"
 #include "diag/versions.h"
 #include "support/agent_log.h"
 

@@ -1,8 +1,8 @@
 // The keeper's pass over a folder of the test workstation, against Wine's
 // real files, links and security.
-#include "diag/append_file.h"
+#include "platform/append_file.h"
 #include "keeper/day_file_pass.h"
-#include "keeper/keeper_names.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 
@@ -133,20 +133,20 @@ TEST_F(DayFilePass, AMissingFolderMakesNothingAndIsReported)
 // LOG_RETENTION_DAYS as the package stores it, in the test workstation's registry.
 TEST(RetentionDays, StoredValueMissingKeepsAllAndAValueNoPackageWritesIsReported)
 {
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, keeper::settings_key, keeper::retention_value);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, package_names::keeper::settings_key, package_names::keeper::retention_value);
     keeper::PassResult result;
     EXPECT_EQ(0u, keeper::read_retention_days(result));
     EXPECT_TRUE(result.reports.empty());
 
     for (const DWORD stored : {DWORD{30}, DWORD{5000}}) {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, keeper::settings_key, keeper::retention_value,
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, package_names::keeper::settings_key, package_names::keeper::retention_value,
                                                  REG_DWORD, &stored, sizeof stored));
         EXPECT_EQ(stored == 30 ? 30u : 0u, keeper::read_retention_days(result));
     }
     ASSERT_EQ(1u, result.reports.size());
     EXPECT_EQ(keeper::retention_unreadable, result.reports[0].finding);
     EXPECT_NE(std::string::npos, result.reports[0].text.find("(5000 is more than 3650)")) << result.reports[0].text;
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, keeper::settings_key, keeper::retention_value);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, package_names::keeper::settings_key, package_names::keeper::retention_value);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // append_line_to_file() for the native builds: POSIX O_APPEND, one write,
 // the line as it is (a text stream on Linux converts nothing).
-#include "diag/append_file.h"
+#include "platform/append_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

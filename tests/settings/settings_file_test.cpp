@@ -1,5 +1,5 @@
 // read_settings with the real file in c:\nivra.
-#include "diag/bounded_open.h"
+#include "platform/bounded_open.h"
 #include "settings/settings.h"
 #include "support/agent_log.h"
 

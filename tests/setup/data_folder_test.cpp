@@ -1,6 +1,6 @@
 // The package's actions in c:\nivra, in-process on the workstation's own
 // folder: what they hold and verify before they write as SYSTEM.
-#include "diag/data_directory.h"
+#include "platform/data_directory.h"
 #include "setup/data_folder.h"
 #include "setup/day_files.h"
 
@@ -25,14 +25,14 @@ TEST(PackageDataFolder, TheWorkstationsFolderIsHeldAndAFileInItsPlaceIsNot)
     folder.free_now();
 
     const char* moved = "c:\\nivra-moved-by-test";
-    ASSERT_TRUE(MoveFileA(data_folder_path, moved));
-    FileHandle file(CreateFileA(data_folder_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(MoveFileA(package_names::data_folder, moved));
+    FileHandle file(CreateFileA(package_names::data_folder, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     file.free_now();
     real_folder = false;
     const bool held = hold_verified_folder(folder, reason, &real_folder);
     folder.free_now();
-    DeleteFileA(data_folder_path);
-    MoveFileA(moved, data_folder_path);
+    DeleteFileA(package_names::data_folder);
+    MoveFileA(moved, package_names::data_folder);
     EXPECT_FALSE(held);
     EXPECT_FALSE(real_folder);
     EXPECT_EQ("it is a file, not a folder", reason);

@@ -1,4 +1,4 @@
-#include "diag/sddl_security.h"
+#include "platform/sddl_security.h"
 
 #include <sddl.h>
 

@@ -1,6 +1,6 @@
 // The ownership template's handle policies against real kernel objects.
 #include "crypt_utils/crypt_handles.h"
-#include "diag/owned.h"
+#include "platform/owned.h"
 
 #include <gtest/gtest.h>
 

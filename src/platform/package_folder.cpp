@@ -1,7 +1,7 @@
-#include "diag/package_folder.h"
+#include "platform/package_folder.h"
 
-#include "diag/data_directory.h"
-#include "diag/file_security.h"
+#include "platform/data_directory.h"
+#include "platform/file_security.h"
 
 // The drive letter's case and the prefix aside, the final path must be the
 // name opened.
@@ -63,9 +63,9 @@ bool read_real_folder_security(HANDLE folder, const char* path, file_trust::File
 
 bool data_folder_is_packages()
 {
-    const FileHandle folder = open_folder_held(data_folder_path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
+    const FileHandle folder = open_folder_held(package_names::data_folder, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
     file_trust::FileSecurity security;
     std::string reason;
-    return folder.held() && read_real_folder_security(folder.get(), data_folder_path, security, reason) &&
+    return folder.held() && read_real_folder_security(folder.get(), package_names::data_folder, security, reason) &&
            file_trust::folder_is_packages(security);
 }

@@ -2,7 +2,7 @@
 // A security descriptor written as SDDL, made once and kept for the
 // process, as the attributes a new file or folder is created with.
 
-#include "diag/owned.h"
+#include "platform/owned.h"
 
 #include <windows.h>
 

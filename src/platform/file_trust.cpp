@@ -1,4 +1,4 @@
-#include "diag/file_trust.h"
+#include "platform/file_trust.h"
 
 namespace file_trust {
 

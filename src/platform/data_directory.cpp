@@ -1,7 +1,7 @@
-#include "diag/data_directory.h"
+#include "platform/data_directory.h"
 
-#include "diag/owned.h"
-#include "diag/sddl_security.h"
+#include "platform/owned.h"
+#include "platform/sddl_security.h"
 
 #include <windows.h>
 
@@ -15,12 +15,9 @@
 const char data_folder_sddl[] =
     "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x1200a9;;;BU)(A;;0x1200ab;;;OW)";
 
-const char data_folder_path[] = "c:\\nivra";
-
 namespace {
 
-const char* const folder = data_folder_path;
-const wchar_t folder_final_path[] = L"\\\\?\\c:\\nivra";
+const char* const folder = package_names::data_folder;
 
 // A reparse point is refused like a file: through a junction or a link the
 // logs and the settings would be wherever its maker points them. Judged by
@@ -43,7 +40,7 @@ bool is_real_folder(const char* path)
     wchar_t final_path[MAX_PATH + 1] = {};
     const DWORD length = GetFinalPathNameByHandleW(opened.get(), final_path, MAX_PATH, FILE_NAME_NORMALIZED);
     return length > 0 && length < MAX_PATH &&
-           CompareStringOrdinal(final_path, static_cast<int>(length), folder_final_path, -1, TRUE) == CSTR_EQUAL;
+           CompareStringOrdinal(final_path, static_cast<int>(length), package_names::data_folder_final_path, -1, TRUE) == CSTR_EQUAL;
 }
 
 // Null when the descriptor cannot be made: then no folder is made either.

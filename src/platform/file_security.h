@@ -2,14 +2,12 @@
 // A file's security as Windows evaluates it (inherited entries included),
 // read for the trust rule of file_trust.h.
 
-#include "diag/file_trust.h"
+#include "platform/file_trust.h"
+#include "platform/text.h"
 
 #include <windows.h>
 
 #include <string>
-
-// text + " (error 0x%08X)", as reasons give a failed call's code.
-std::string with_error(const char* text, DWORD error);
 
 // The SID of the user this process runs as ("S-1-5-21-..."), "" if unknown.
 std::string current_user_sid();

@@ -1,4 +1,4 @@
-#include "diag/verified_files.h"
+#include "platform/verified_files.h"
 
 #include <mutex>
 #include <vector>

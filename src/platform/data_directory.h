@@ -1,10 +1,9 @@
 #pragma once
 // The agent's fixed data folder, c:\nivra, shared by every user's agent.
 
-#include <string>
+#include "platform/package_names.h"
 
-// "c:\nivra", without the trailing backslash. (data_directory.cpp)
-extern const char data_folder_path[];
+#include <string>
 
 // The security the agent gives c:\nivra when it makes the folder itself.
 extern const char data_folder_sddl[];

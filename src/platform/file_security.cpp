@@ -1,6 +1,6 @@
-#include "diag/file_security.h"
+#include "platform/file_security.h"
 
-#include "diag/owned.h"
+#include "platform/owned.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -106,13 +106,6 @@ bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const 
     file_trust::FileSecurity security;
     return security_of_descriptor(descriptor, security) &&
            file_trust::only_trusted_can_change(security, current_user, changing);
-}
-
-std::string with_error(const char* text, DWORD error)
-{
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
-    return std::string(text) + " (error " + code + ")";
 }
 
 bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason)

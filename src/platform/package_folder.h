@@ -3,8 +3,8 @@
 // append to the day's files and create nothing. Judged on a handle to the
 // folder itself, never on a path looked up again.
 
-#include "diag/file_trust.h"
-#include "diag/owned.h"
+#include "platform/file_trust.h"
+#include "platform/owned.h"
 
 #include <windows.h>
 

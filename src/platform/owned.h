@@ -40,9 +40,11 @@ inline bool real_handle(HANDLE handle)
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
+// [[nodiscard]]: a routine that hands over a resource must not see it
+// dropped unread; a deliberate discard is written as (void).
 template <typename T, void (*Release)(T), T (*Invalid)() = zero_value<T>,
           bool (*Holds)(T) = differs_from_invalid<T, Invalid>>
-class Owned {
+class [[nodiscard]] Owned {
 public:
     Owned() = default;
     explicit Owned(const char* label) : label_(label) {}
@@ -106,13 +108,6 @@ inline void close_handle(HANDLE handle)
 {
     CloseHandle(handle);
 }
-// A mutex this thread may or may not own: released, then closed. Releasing
-// a mutex this thread does not own fails and changes nothing.
-inline void release_and_close_mutex(HANDLE mutex)
-{
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-}
 inline void free_local(HLOCAL memory)
 {
     LocalFree(memory);
@@ -120,9 +115,8 @@ inline void free_local(HLOCAL memory)
 
 using KernelHandle = Owned<HANDLE, close_handle, zero_value<HANDLE>, real_handle>;
 using FileHandle = KernelHandle;
-// A mutex handle released at its end whether or not this thread owns the
-// mutex: who owns it is said beside it (ProviderLock), not by the handle.
-using MutexHandle = Owned<HANDLE, release_and_close_mutex, zero_value<HANDLE>, real_handle>;
+// Only closed: owning the mutex is a guard of its own, which alone releases it.
+using MutexHandle = KernelHandle;
 using LocalMemory = Owned<HLOCAL, free_local>;
 inline void close_find(HANDLE search)
 {
@@ -130,3 +124,50 @@ inline void close_find(HANDLE search)
 }
 // FindFirstFileA answers failure with INVALID_HANDLE_VALUE only.
 using FindHandle = Owned<HANDLE, close_find, invalid_handle_value>;
+inline void close_key(HKEY key)
+{
+    RegCloseKey(key);
+}
+using RegistryKey = Owned<HKEY, close_key>;
+
+// Ownership of a mutex as a creation or a wait gave it, or did not: the
+// mutex is released only when owned, then its handle is closed.
+class [[nodiscard]] MutexOwnership {
+public:
+    MutexOwnership() = default;
+    MutexOwnership(MutexHandle handle, bool owned) : handle_(std::move(handle)), owned_(owned && handle_.held()) {}
+    ~MutexOwnership() { give_up(); }
+    MutexOwnership(MutexOwnership&& other) noexcept
+        : handle_(std::move(other.handle_)), owned_(std::exchange(other.owned_, false))
+    {
+    }
+    MutexOwnership& operator=(MutexOwnership&& other) noexcept
+    {
+        if (this != &other) {
+            give_up();
+            handle_ = std::move(other.handle_);
+            owned_ = std::exchange(other.owned_, false);
+        }
+        return *this;
+    }
+
+    bool held() const { return handle_.held(); }
+    bool owned() const { return owned_; }
+    HANDLE get() const { return handle_.get(); }
+    // Releases the mutex if owned and closes the handle, keeping the
+    // thread's last-error value as Owned does.
+    void give_up()
+    {
+        if (owned_) {
+            const DWORD error = GetLastError();
+            ReleaseMutex(handle_.get());
+            SetLastError(error);
+            owned_ = false;
+        }
+        handle_.free_now();
+    }
+
+private:
+    MutexHandle handle_;
+    bool owned_ = false;
+};

@@ -1,12 +1,12 @@
-#include "diag/append_file.h"
+#include "platform/append_file.h"
 
-#include "diag/bounded_open.h"
-#include "diag/file_security.h"
-#include "diag/log_line.h"
-#include "diag/owned.h"
-#include "diag/package_folder.h"
-#include "diag/sddl_security.h"
-#include "diag/verified_files.h"
+#include "platform/bounded_open.h"
+#include "platform/file_security.h"
+#include "platform/owned.h"
+#include "platform/package_folder.h"
+#include "platform/sddl_security.h"
+#include "platform/text.h"
+#include "platform/verified_files.h"
 
 #include <windows.h>
 
@@ -245,7 +245,7 @@ bool append_line_to_file(const std::string& path, const char* line)
     if (!file.held())
         return false;
     // What a text-mode stream writes on Windows: CR LF for every line feed.
-    const std::string text = log_line::with_crlf(line);
+    const std::string text = with_crlf(line);
     const AppendTurn turn = take_turn(file.get(), path);
     DWORD written = 0;
     return WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&

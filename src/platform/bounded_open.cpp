@@ -1,6 +1,6 @@
-#include "diag/bounded_open.h"
+#include "platform/bounded_open.h"
 
-#include "diag/wide_text.h"
+#include "platform/wide_text.h"
 
 #include <winternl.h>
 

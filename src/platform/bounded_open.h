@@ -5,7 +5,7 @@
 // again for at most hold_budget_ms in all and then reported as held. The
 // caller then goes on without it; no thread is started to wait.
 
-#include "diag/owned.h"
+#include "platform/owned.h"
 
 #include <windows.h>
 
