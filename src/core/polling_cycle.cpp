@@ -2,7 +2,7 @@
 
 #include "core/new_containers.h"
 #include "core/provider_lock.h"
-#include "core/timing.h"
+#include "platform/timing.h"
 #include "crypt_utils/container_certificates.h"
 #include "crypt_utils/store_cleaning.h"
 #include "crypt_utils/enum_containers.h"

@@ -1,6 +1,6 @@
 #include "core/provider_lock.h"
 
-#include "core/timing.h"
+#include "platform/timing.h"
 #include "diag/log.h"
 #include "diag/repeated_failure.h"
 

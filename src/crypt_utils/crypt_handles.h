@@ -40,6 +40,25 @@ using KeyHandle = Owned<HCRYPTKEY, destroy_key>;
 using CertContext = Owned<PCCERT_CONTEXT, free_certificate>;
 using CertStore = Owned<HCERTSTORE, close_store>;
 
+// A walk over a store's certificates that owns the context it stands on:
+// each step hands that context back to the store, which frees it, and
+// leaving the walk anywhere frees it too.
+class StoreWalk {
+public:
+    explicit StoreWalk(HCERTSTORE store) : store_(store), current_(CertEnumCertificatesInStore(store, nullptr)) {}
+    bool held() const { return current_.held(); }
+    PCCERT_CONTEXT get() const { return current_.get(); }
+    void next() { current_.reset(CertEnumCertificatesInStore(store_, current_.detach())); }
+    // From the first certificate again, after the store changed.
+    void restart() { current_.reset(CertEnumCertificatesInStore(store_, nullptr)); }
+    // For a call that frees the context itself (CertDeleteCertificateFromStore).
+    [[nodiscard]] PCCERT_CONTEXT detach() { return current_.detach(); }
+
+private:
+    HCERTSTORE store_;
+    CertContext current_;
+};
+
 // A zero-filled byte buffer whose allocation may fail (rc 200). Its bytes and
 // their count are one thing: nothing can replace the one and leave the other.
 class Buffer {

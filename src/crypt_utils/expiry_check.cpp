@@ -63,11 +63,6 @@ void warn_expired(const std::string& common_name)
     start_warning(text, expired_style);
 }
 
-unsigned long long ticks(const FILETIME& time)
-{
-    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 expiry::CalendarDate date_of(const SYSTEMTIME& time)
 {
     return expiry::CalendarDate{time.wYear, time.wMonth, time.wDay};

@@ -11,4 +11,10 @@ namespace crypt_utils {
 // current or next month, at most 30 days ahead.
 bool check_cert_expiration(PCCERT_CONTEXT certificate);
 
+// A FILETIME as one count of 100 ns ticks, to compare instants.
+inline unsigned long long ticks(const FILETIME& time)
+{
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 }  // namespace crypt_utils

@@ -7,6 +7,7 @@
 #include "platform/owned.h"
 #include "platform/package_names.h"
 #include "platform/text.h"
+#include "platform/whole_file.h"
 #include "platform/wide_text.h"
 
 #include <knownfolders.h>
@@ -45,22 +46,8 @@ bool read_small_file(const std::wstring& path, std::size_t limit, std::string& b
     bytes.clear();
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    LARGE_INTEGER size;
-    if (!file.held() || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > limit)
-        return false;
-    bytes.resize(static_cast<std::size_t>(size.QuadPart));
-    DWORD total = 0;
-    while (total < bytes.size()) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), &bytes[total], static_cast<DWORD>(bytes.size()) - total, &got, nullptr))
-            return false;
-        if (got == 0)
-            break;
-        total += got;
-    }
-    bytes.resize(total);
-    return true;
+    DWORD error = 0;
+    return file.held() && read_whole_file(file.get(), limit, bytes, error) == WholeFile::read;
 }
 
 // Written beside the target and moved over it, so a reader never meets half a file.

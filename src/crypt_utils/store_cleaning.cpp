@@ -65,12 +65,10 @@ void note_removed(const RemovedCertificate& removed)
 void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
 {
     std::vector<std::string> undeletable;
-    // The walk's context: each step frees the one it is given, so the owner
-    // hands it over, and it is freed on any way out of the loop.
-    CertContext walk(CertEnumCertificatesInStore(store, nullptr));
+    StoreWalk walk(store);
     while (walk.held()) {
         if (protects(kept, walk.get()) || contains(undeletable, encoded(walk.get()))) {
-            walk.reset(CertEnumCertificatesInStore(store, walk.detach()));
+            walk.next();
             continue;
         }
         const std::string name = log_name(extract_cert_attribute(walk.get()));
@@ -86,7 +84,7 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
         } else {
             note_removed(removed);
         }
-        walk.reset(CertEnumCertificatesInStore(store, nullptr));
+        walk.restart();
     }
 }
 

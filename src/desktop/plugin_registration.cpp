@@ -1,6 +1,6 @@
 #include "desktop/plugin_registration.h"
 
-#include "core/timing.h"
+#include "platform/timing.h"
 #include "platform/file_security.h"
 #include "diag/log.h"
 #include "platform/package_folder.h"
@@ -77,14 +77,14 @@ bool folder_may_hold_plugin(const std::string& dll_path)
 {
     const FileHandle held = open_folder_held(plugin_folder_path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
     file_trust::FileSecurity security;
-    const std::string me = current_user_sid();
+    const std::string& me = current_user_sid();
     const std::string folder = plugin_folder;
     std::string reason;
     if (!held.held()) {
         reason = with_error(("its folder " + folder + " cannot be opened").c_str(), GetLastError());
     } else if (!read_real_folder_security(held.get(), plugin_folder_path, security, reason)) {
         reason = "its folder " + folder + " cannot be used: " + reason;
-    } else if (security.owner == "S-1-3-4" || !file_trust::is_trusted(security.owner, me)) {
+    } else if (!file_trust::owner_is_trusted(security.owner, me)) {
         reason = "its folder " + folder + " is owned by " + security.owner +
                  ", not by SYSTEM, Administrators, TrustedInstaller or this user";
     } else if (!file_trust::only_trusted_can_change(security, me, file_trust::folder_changing_rights)) {

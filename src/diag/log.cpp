@@ -9,18 +9,6 @@
 
 namespace {
 
-std::tm local_time_now()
-{
-    std::time_t now = std::time(nullptr);
-    std::tm when = {};
-#ifdef _WIN32
-    localtime_s(&when, &now);
-#else
-    localtime_r(&now, &when);
-#endif
-    return when;
-}
-
 // Opened and closed per line, so other processes (a second agent, a reader)
 // may share the file and every line is on disk when log_write returns. A
 // line that cannot be written is dropped for that file, without a word.
@@ -33,7 +21,7 @@ void append_line(const std::tm& when, bool minimal, const char* line)
 
 void log_write(LogLevel level, const char* format, ...)
 {
-    const std::tm when = local_time_now();
+    const std::tm when = log_line::local_time(std::time(nullptr));
 
     char message[log_line::message_buffer_size] = {};
     va_list args;

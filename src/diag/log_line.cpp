@@ -7,6 +7,17 @@
 
 namespace log_line {
 
+std::tm local_time(std::time_t when)
+{
+    std::tm local = {};
+#ifdef _WIN32
+    localtime_s(&local, &when);
+#else
+    localtime_r(&when, &local);
+#endif
+    return local;
+}
+
 const char* label_for(unsigned int level)
 {
     switch (level) {

@@ -16,6 +16,9 @@ constexpr std::size_t message_room = line_buffer_size - stamp_length - label_len
 
 const char* label_for(unsigned int level);
 
+// The local time of when, by which lines are stamped and day files named.
+std::tm local_time(std::time_t when);
+
 // Writes stamp + label + message (cut to message_room) + "\n" into line,
 // which must hold line_buffer_size bytes.
 void assemble(char* line, const std::tm& when, unsigned int level, const char* message);

@@ -60,17 +60,17 @@ bool resolves_to(HANDLE handle, const std::string& path)
 // Why what stands at path is no plain file of its one name; "" when it is.
 std::string why_not_plain(HANDLE file, const std::string& path)
 {
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (!GetFileInformationByHandle(file, &information))
+    const FileShape shape = shape_of(file);
+    if (!shape.read)
         return "its attributes cannot be read (error " + std::to_string(GetLastError()) + ")";
+    // Wine shows a Unix link as a reparse point only by its path.
     const DWORD by_path = GetFileAttributesA(path.c_str());
-    if ((information.dwFileAttributes | (by_path == INVALID_FILE_ATTRIBUTES ? 0 : by_path)) &
-        FILE_ATTRIBUTE_REPARSE_POINT)
+    if (shape.reparse_point || (by_path != INVALID_FILE_ATTRIBUTES && (by_path & FILE_ATTRIBUTE_REPARSE_POINT)))
         return "it is a reparse point (a link or a mount point)";
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    if (shape.folder)
         return "it is a folder";
-    if (information.nNumberOfLinks != 1)
-        return "it has " + std::to_string(information.nNumberOfLinks) + " links";
+    if (shape.links != 1)
+        return "it has " + std::to_string(shape.links) + " links";
     if (!resolves_to(file, path))
         return "it leads to another file";
     return "";

@@ -160,12 +160,6 @@ FileHandle open_log(const std::string& path, DWORD disposition, SECURITY_ATTRIBU
     return file;
 }
 
-const std::string& user_sid()
-{
-    static const std::string sid = current_user_sid();
-    return sid;
-}
-
 // Which file the handle reaches: its index, asked of the file alone. Every
 // name judged lies in the data folder, which is checked to be the real
 // c:\nivra before each line, so the volume is C:'s; asking for it (the
@@ -186,13 +180,7 @@ bool identity_of(HANDLE file, verified_files::Identity& identity)
 // Checked on every line; identity says which file the handle reaches.
 bool is_plain_file(HANDLE file, verified_files::Identity& identity)
 {
-    FILE_STANDARD_INFO standard = {};
-    FILE_ATTRIBUTE_TAG_INFO kind = {};
-    return GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
-           standard.NumberOfLinks == 1 && !standard.Directory &&
-           GetFileInformationByHandleEx(file, FileAttributeTagInfo, &kind, sizeof kind) &&
-           !(kind.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-           identity_of(file, identity);
+    return is_plain(shape_of(file)) && identity_of(file, identity);
 }
 
 // A file the agent did not just make was made by someone: by another user's
@@ -204,7 +192,7 @@ bool keeps_lines_private(HANDLE file)
 {
     file_trust::FileSecurity security;
     return read_handle_security(file, security) == ERROR_SUCCESS &&
-           file_trust::log_file_keeps_lines_private(security, user_sid()) &&
+           file_trust::log_file_keeps_lines_private(security, current_user_sid()) &&
            (file_trust::made_by_system(security.owner) || !data_folder_is_packages());
 }
 

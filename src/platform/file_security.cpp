@@ -34,7 +34,9 @@ file_trust::AccessEntry entry_of(const ACE_HEADER* header)
 
 }  // namespace
 
-std::string current_user_sid()
+namespace {
+
+std::string sid_of_process_user()
 {
     KernelHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
@@ -47,6 +49,35 @@ std::string current_user_sid()
     if (!GetTokenInformation(token.get(), TokenUser, &info, sizeof info, &length))
         return std::string();
     return sid_text(info.user.User.Sid);
+}
+
+}  // namespace
+
+const std::string& current_user_sid()
+{
+    static const std::string sid = sid_of_process_user();
+    return sid;
+}
+
+FileShape shape_of(HANDLE file)
+{
+    FileShape shape = {false, false, false, 0, 0};
+    FILE_STANDARD_INFO standard = {};
+    FILE_ATTRIBUTE_TAG_INFO kind = {};
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+        !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &kind, sizeof kind))
+        return shape;
+    shape.read = true;
+    shape.reparse_point = (kind.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    shape.folder = standard.Directory || (kind.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    shape.links = standard.NumberOfLinks;
+    shape.size = static_cast<unsigned long long>(standard.EndOfFile.QuadPart);
+    return shape;
+}
+
+bool is_plain(const FileShape& shape)
+{
+    return shape.read && !shape.reparse_point && !shape.folder && shape.links == 1;
 }
 
 bool security_of_descriptor(PSECURITY_DESCRIPTOR descriptor, file_trust::FileSecurity& security)
@@ -74,20 +105,6 @@ bool security_of_descriptor(PSECURITY_DESCRIPTOR descriptor, file_trust::FileSec
     return true;
 }
 
-DWORD read_file_security(const std::string& path, file_trust::FileSecurity& security)
-{
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    LocalMemory descriptor;
-    const DWORD error = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
-                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                                              &dacl, nullptr, descriptor.put());
-    if (error != ERROR_SUCCESS)
-        return error;
-    // A read that succeeded but left nothing readable is no success.
-    return security_of_descriptor(descriptor.get(), security) ? ERROR_SUCCESS : ERROR_INVALID_SECURITY_DESCR;
-}
-
 DWORD read_handle_security(HANDLE file, file_trust::FileSecurity& security)
 {
     PSID owner = nullptr;
@@ -100,22 +117,25 @@ DWORD read_handle_security(HANDLE file, file_trust::FileSecurity& security)
     return security_of_descriptor(descriptor.get(), security) ? ERROR_SUCCESS : ERROR_INVALID_SECURITY_DESCR;
 }
 
-bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const std::string& current_user,
-                                         unsigned long changing)
+DWORD read_file_security(const std::string& path, file_trust::FileSecurity& security)
 {
-    file_trust::FileSecurity security;
-    return security_of_descriptor(descriptor, security) &&
-           file_trust::only_trusted_can_change(security, current_user, changing);
+    const FileHandle file(CreateFileA(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.held()) {
+        const DWORD error = GetLastError();
+        return error ? error : ERROR_GEN_FAILURE;
+    }
+    return read_handle_security(file.get(), security);
 }
 
 bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info)) {
+    const FileShape shape = shape_of(file);
+    if (!shape.read) {
         reason = with_error("its kind cannot be read", GetLastError());
         return false;
     }
-    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (shape.links != 1 || shape.reparse_point) {
         reason = "it is a link to another file";
         return false;
     }
@@ -124,9 +144,8 @@ bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason)
         reason = with_error("its security cannot be read", error);
         return false;
     }
-    // The process's user never changes; asked once, as this runs every turn.
-    static const std::string me = current_user_sid();
-    if (security.owner == "S-1-3-4" || !file_trust::is_trusted(security.owner, me)) {
+    const std::string& me = current_user_sid();
+    if (!file_trust::owner_is_trusted(security.owner, me)) {
         reason = "its owner " + security.owner + " is not SYSTEM, Administrators, TrustedInstaller or this user";
         return false;
     }

@@ -39,6 +39,11 @@ bool every_grant(const FileSecurity& security, Grant grant)
 
 }  // namespace
 
+bool owner_is_trusted(const std::string& owner, const std::string& current_user)
+{
+    return owner != owner_rights && is_trusted(owner, current_user);
+}
+
 bool is_trusted(const std::string& sid, const std::string& current_user)
 {
     for (const char* group : trusted_groups)

@@ -48,6 +48,10 @@ constexpr unsigned long folder_keeping_rights = folder_changing_rights | 0x00000
 // checked on its own) and the current user.
 bool is_trusted(const std::string& sid, const std::string& current_user);
 
+// Whether a file's owner is one the agent trusts: is_trusted, but never
+// OWNER RIGHTS, which owns nothing itself.
+bool owner_is_trusted(const std::string& owner, const std::string& current_user);
+
 // True when the owner is trusted and no one else is granted a right in
 // changing. A deny entry for Everyone takes its rights away from the entries
 // after it; other deny entries are not counted on (whom they cover is not

@@ -18,6 +18,7 @@
 //                      with that user's token. (sessions.cpp)
 
 #include "platform/data_directory.h"
+#include "platform/whole_file.h"
 #include "platform/file_security.h"
 #include "platform/owned.h"
 #include "setup/custom_actions.h"
@@ -148,31 +149,19 @@ FileHandle open_settings(DWORD& error)
 
 // The text of the open file, at most largest_settings_file bytes; error is
 // the failed call's own code.
-bool read_whole_file(HANDLE file, std::string& text, DWORD& error)
+bool read_settings_text(HANDLE file, std::string& text, DWORD& error)
 {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size)) {
-        error = GetLastError();
-        return false;
-    }
-    if (size.QuadPart > largest_settings_file) {
+    switch (read_whole_file(file, largest_settings_file, text, error)) {
+    case WholeFile::read:
+        return true;
+    case WholeFile::too_large:
         error = ERROR_FILE_TOO_LARGE;
         return false;
+    case WholeFile::size_unknown:
+    case WholeFile::not_read:
+        break;
     }
-    text.assign(static_cast<std::size_t>(size.QuadPart), '\0');
-    std::size_t have = 0;
-    while (have < text.size()) {
-        DWORD read = 0;
-        if (!ReadFile(file, &text[have], static_cast<DWORD>(text.size() - have), &read, nullptr)) {
-            error = GetLastError();
-            return false;
-        }
-        if (read == 0)
-            break;  // shorter than its size said: what is there is the text
-        have += read;
-    }
-    text.resize(have);
-    return true;
+    return false;
 }
 
 // The settings file's own access list, protected, for the file that takes
@@ -324,7 +313,7 @@ extern "C" UINT __stdcall WriteSettings(MSIHANDLE install)
     }
     std::string text;
     LocalMemory security;
-    if (!read_whole_file(settings.get(), text, error) || !security_of_settings(settings.get(), security, error)) {
+    if (!read_settings_text(settings.get(), text, error) || !security_of_settings(settings.get(), security, error)) {
         log_refusal(install, settings_path() + " cannot be read (error " + std::to_string(error) +
                                  "). Settings not written.");
         return ERROR_INSTALL_FAILURE;

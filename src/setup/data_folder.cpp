@@ -76,10 +76,9 @@ FileHandle open_to_read(const std::string& path)
 
 bool is_plain_file(HANDLE file, LARGE_INTEGER& size)
 {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    return GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
-           !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-           GetFileSizeEx(file, &size) && size.QuadPart <= largest_carried_file;
+    const FileShape shape = shape_of(file);
+    size.QuadPart = static_cast<LONGLONG>(shape.size);
+    return is_plain(shape) && shape.size <= static_cast<unsigned long long>(largest_carried_file);
 }
 
 // The bytes of from into a file made new at path; error holds the failed

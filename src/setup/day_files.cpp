@@ -10,8 +10,7 @@ std::vector<std::string> recent_day_files()
     std::vector<std::string> names;
     const std::time_t now = std::time(nullptr);
     for (int days_back = 0; days_back < 2; ++days_back) {
-        std::tm day = {};
-        localtime_s(&day, &now);
+        std::tm day = log_line::local_time(now);
         day.tm_mday -= days_back;
         day.tm_hour = 12;  // clear of any change of the clocks
         day.tm_isdst = -1;

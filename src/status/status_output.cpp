@@ -59,16 +59,24 @@ Json keeper_json(const KeeperReport& keeper)
                 {"missing", keeper.missing}};
 }
 
+// What names a certificate, first in every record that shows one.
+template <typename Report>
+Json certificate_names_json(const Report& report)
+{
+    return Json{{"subject_cn", report.subject_cn},
+                {"issuer_cn", report.issuer_cn},
+                {"serial", report.serial},
+                {"thumbprint", report.thumbprint}};
+}
+
 Json certificate_json(const CertificateReport& certificate)
 {
-    return Json{{"subject_cn", certificate.subject_cn},
-                {"issuer_cn", certificate.issuer_cn},
-                {"serial", certificate.serial},
-                {"thumbprint", certificate.thumbprint},
-                {"not_after", certificate.not_after},
-                {"days_left", certificate.days_left},
-                {"expired", certificate.expired},
-                {"container", text_or_null(certificate.container)}};
+    Json json = certificate_names_json(certificate);
+    json["not_after"] = certificate.not_after;
+    json["days_left"] = certificate.days_left;
+    json["expired"] = certificate.expired;
+    json["container"] = text_or_null(certificate.container);
+    return json;
 }
 
 Json provider_json(const ProviderReport& provider)
@@ -82,13 +90,11 @@ Json provider_json(const ProviderReport& provider)
 
 Json removed_json(const RemovedReport& removed)
 {
-    return Json{{"subject_cn", removed.subject_cn},
-                {"issuer_cn", removed.issuer_cn},
-                {"serial", removed.serial},
-                {"thumbprint", removed.thumbprint},
-                {"removed_at", removed.removed_at},
-                {"back_with_carrier", removed.back_with_carrier},
-                {"file", removed.file}};
+    Json json = certificate_names_json(removed);
+    json["removed_at"] = removed.removed_at;
+    json["back_with_carrier"] = removed.back_with_carrier;
+    json["file"] = removed.file;
+    return json;
 }
 
 // Characters, not bytes, so that Cyrillic names keep the columns straight.

@@ -3,11 +3,13 @@
 #include "core/cleaning_hold.h"
 #include "core/startup.h"
 #include "crypt_utils/certificate_names.h"
+#include "crypt_utils/expiry_check.h"
 #include "crypt_utils/store_cleaning.h"
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/personal_store.h"
 #include "crypt_utils/provider_constants.h"
 #include "platform/data_directory.h"
+#include "platform/file_security.h"
 #include "platform/text.h"
 #include "diag/log_line.h"
 #include "platform/owned.h"
@@ -46,11 +48,6 @@ std::string utf8_from_ansi(const std::string& text)
 UtcTime utc_time(const SYSTEMTIME& time)
 {
     return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
-}
-
-unsigned long long ticks(const FILETIME& time)
-{
-    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
 // --- agent ----------------------------------------------------------------------
@@ -163,14 +160,6 @@ SettingsReport probe_settings(const std::string& folder)
     return report;
 }
 
-std::tm local_now()
-{
-    std::time_t now = std::time(nullptr);
-    std::tm when = {};
-    localtime_s(&when, &now);
-    return when;
-}
-
 // Counts the ERROR lines of the file's last log_tail_bytes, reading in pieces
 // and sharing the file with the agents that append to it. The handle is the
 // file's own: a link is opened itself, never followed, and a file with a
@@ -184,20 +173,20 @@ bool scan_errors(const std::string& path, LogReport& report)
         report.reason = with_error("this user may not read it", GetLastError());
         return false;
     }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(file.get(), &info)) {
+    const FileShape shape = shape_of(file.get());
+    if (!shape.read) {
         report.reason = with_error("its kind cannot be read", GetLastError());
         return false;
     }
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (shape.reparse_point) {
         report.reason = "it is a reparse point, not the agent's file";
         return false;
     }
-    if (info.nNumberOfLinks != 1) {
-        report.reason = "it has " + std::to_string(info.nNumberOfLinks) + " names, not the agent's file alone";
+    if (shape.links != 1) {
+        report.reason = "it has " + std::to_string(shape.links) + " names, not the agent's file alone";
         return false;
     }
-    const unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    const unsigned long long size = shape.size;
     ErrorLines errors;
     if (size > log_tail_bytes) {
         LARGE_INTEGER start;
@@ -235,7 +224,7 @@ LogReport probe_log(const std::string& folder)
     LogReport report;
     if (folder.empty())
         return report;
-    const std::string path = folder + log_line::file_name(local_now(), false);
+    const std::string path = folder + log_line::file_name(log_line::local_time(std::time(nullptr)), false);
     report.file = utf8_from_ansi(path);
     // Its attributes need no right to read the file itself.
     WIN32_FILE_ATTRIBUTE_DATA data = {};
@@ -263,7 +252,7 @@ CertificateReport describe(PCCERT_CONTEXT certificate, const std::string& contai
     SYSTEMTIME not_after = {};
     if (FileTimeToSystemTime(&info.NotAfter, &not_after)) {
         report.not_after = iso_utc(utc_time(not_after));
-        report.expired = ticks(now_ticks) >= ticks(info.NotAfter);
+        report.expired = crypt_utils::ticks(now_ticks) >= crypt_utils::ticks(info.NotAfter);
         report.days_left = days_left(now, utc_time(not_after), report.expired);
     }
     return report;
@@ -284,12 +273,11 @@ std::vector<CertificateReport> probe_certificates(bool all)
                                                L"My"));
     if (!store.held())
         return found;
-    PCCERT_CONTEXT certificate = nullptr;
-    while ((certificate = CertEnumCertificatesInStore(store.get(), certificate)) != nullptr) {
+    for (crypt_utils::StoreWalk walk(store.get()); walk.held(); walk.next()) {
         crypt_utils::CertificateKeyLink link;
-        const bool linked = crypt_utils::read_key_link(certificate, link);
+        const bool linked = crypt_utils::read_key_link(walk.get(), link);
         if (all || (linked && link.provider_type == crypt_utils::provider_type))
-            found.push_back(describe(certificate, linked ? link.container : std::string(), now_ticks, utc_time(now)));
+            found.push_back(describe(walk.get(), linked ? link.container : std::string(), now_ticks, utc_time(now)));
     }
     return found;
 }

@@ -22,6 +22,16 @@ using Entries = std::vector<std::string>;
 const char plugin[] = "C:\\nivra\\dererarizoduz.dll";
 const char record[] = "C:\\bench\\plugin-record.txt";
 
+// The trust rule over a descriptor as Windows hands it over; false for one
+// that cannot be read.
+bool descriptor_lets_only_trusted_change(PSECURITY_DESCRIPTOR descriptor, const std::string& me,
+                                         unsigned long changing = file_trust::changing_rights)
+{
+    file_trust::FileSecurity security;
+    return security_of_descriptor(descriptor, security) &&
+           file_trust::only_trusted_can_change(security, me, changing);
+}
+
 std::vector<std::string> recorded_calls()
 {
     std::vector<std::string> calls;

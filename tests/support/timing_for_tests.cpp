@@ -1,6 +1,6 @@
 #include "support/timing_for_tests.h"
 
-#include "core/timing.h"
+#include "platform/timing.h"
 
 namespace test_timing {
 

@@ -1,4 +1,4 @@
-#include "core/timing.h"
+#include "platform/timing.h"
 
 // keyhaven_quick.exe: every pause and wait a twentieth of the product's
 // (poll 50 ms, retry 150 ms, provider-lock wait 1.5 s, plug-in pause 200 ms).

@@ -1,4 +1,4 @@
-#include "core/timing.h"
+#include "platform/timing.h"
 
 unsigned long timing_ms(unsigned long product_ms)
 {
