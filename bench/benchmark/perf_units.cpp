@@ -36,8 +36,8 @@ void measure_turn_held()
         holders[minimal] = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(append_turn_offset);
-        at.OffsetHigh = static_cast<DWORD>(append_turn_offset >> 32);
+        at.Offset = static_cast<DWORD>(append_lock_offset);
+        at.OffsetHigh = static_cast<DWORD>(append_lock_offset >> 32);
         if (!LockFileEx(holders[minimal], LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
             note("the turn of " + path + " could not be held");
     }
@@ -70,8 +70,8 @@ void bare_debug_line()
     if (file == INVALID_HANDLE_VALUE)
         return;
     OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(append_turn_offset);
-    at.OffsetHigh = static_cast<DWORD>(append_turn_offset >> 32);
+    at.Offset = static_cast<DWORD>(append_lock_offset);
+    at.OffsetHigh = static_cast<DWORD>(append_lock_offset >> 32);
     const bool turn = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != FALSE;
     DWORD written = 0;
     WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);

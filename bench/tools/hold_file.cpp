@@ -34,8 +34,8 @@ int main(int argc, char** argv)
         return 1;
     }
     OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(append_turn_offset);
-    at.OffsetHigh = static_cast<DWORD>(append_turn_offset >> 32);
+    at.Offset = static_cast<DWORD>(append_lock_offset);
+    at.OffsetHigh = static_cast<DWORD>(append_lock_offset >> 32);
     if (turn && !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
         std::fprintf(stderr, "cannot lock the turn of %s: %lu\n", argv[1], GetLastError());
         return 1;

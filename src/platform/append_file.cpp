@@ -23,31 +23,31 @@ const char log_file_sddl[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x120084;;;BU)(A;;0
 namespace {
 
 // What every opening asks for; reading the data only where it is granted
-// (administrators, the file's maker at creation), for the turn below.
+// (administrators, the file's maker at creation), for the write lock below.
 const DWORD appending = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 
 // Windows appends a FILE_APPEND_DATA write at the end as one step on a local
-// volume, and so do file servers that honour an append-only handle, so turns
+// volume, and so do file servers that honour an append-only handle, so locks
 // are not what keeps lines whole there; an ordinary user, who may not read a
 // log, cannot take one anyway. They are kept, cheap and bounded, for writers
 // that can lock (administrators, Wine, which appends by size and offset, a
 // server that takes the size and then writes) and never count on another
-// process: a writer holds the turn for one WriteFile, so one not given
-// within turn_budget_us is not waited for, and after turns_refused_limit
-// such lines in a row the day's file is written without turns. The path
+// process: a writer holds the lock for one WriteFile, so one not given
+// within lock_budget_us is not waited for, and after locks_refused_limit
+// such lines in a row the day's file is written without the lock. The path
 // carries the date, so the next day starts afresh.
-const long long turn_budget_us = 2000;
-const int turns_refused_limit = 3;
+const long long lock_budget_us = 2000;
+const int locks_refused_limit = 3;
 const std::size_t paths_remembered = 8;
 
-struct RefusedTurns {
+struct RefusedLocks {
     SRWLOCK guard = SRWLOCK_INIT;
     std::vector<std::pair<std::string, int>> paths;  // path, refusals in a row
 };
 
-RefusedTurns& refused_turns()
+RefusedLocks& refused_locks()
 {
-    static RefusedTurns refused;
+    static RefusedLocks refused;
     return refused;
 }
 
@@ -58,7 +58,7 @@ void release_guard(SRWLOCK* guard)
 
 using Guard = Owned<SRWLOCK*, release_guard>;
 
-Guard guard_of(RefusedTurns& refused)
+Guard guard_of(RefusedLocks& refused)
 {
     AcquireSRWLockExclusive(&refused.guard);
     return Guard(&refused.guard);
@@ -66,7 +66,7 @@ Guard guard_of(RefusedTurns& refused)
 
 int refusals(const std::string& path)
 {
-    RefusedTurns& refused = refused_turns();
+    RefusedLocks& refused = refused_locks();
     const Guard held = guard_of(refused);
     for (const auto& entry : refused.paths)
         if (entry.first == path)
@@ -76,7 +76,7 @@ int refusals(const std::string& path)
 
 void count_refusal(const std::string& path, bool refused_now)
 {
-    RefusedTurns& refused = refused_turns();
+    RefusedLocks& refused = refused_locks();
     const Guard held = guard_of(refused);
     for (auto& entry : refused.paths)
         if (entry.first == path) {
@@ -90,21 +90,21 @@ void count_refusal(const std::string& path, bool refused_now)
     refused.paths.emplace_back(path, 1);
 }
 
-OVERLAPPED turn_byte()
+OVERLAPPED lock_byte()
 {
     OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(append_turn_offset);
-    at.OffsetHigh = static_cast<DWORD>(append_turn_offset >> 32);
+    at.Offset = static_cast<DWORD>(append_lock_offset);
+    at.OffsetHigh = static_cast<DWORD>(append_lock_offset >> 32);
     return at;
 }
 
-void give_turn_back(HANDLE file)
+void unlock_byte(HANDLE file)
 {
-    OVERLAPPED at = turn_byte();
+    OVERLAPPED at = lock_byte();
     UnlockFileEx(file, 0, 1, 0, &at);
 }
 
-using AppendTurn = Owned<HANDLE, give_turn_back>;
+using WriteLock = Owned<HANDLE, unlock_byte>;
 
 long long microseconds_since(const LARGE_INTEGER& start)
 {
@@ -115,23 +115,23 @@ long long microseconds_since(const LARGE_INTEGER& start)
 }
 
 // Yields rather than sleeps: Sleep(1) lasts a timer tick, 15.6 ms on Windows.
-AppendTurn take_turn(HANDLE file, const std::string& path)
+WriteLock take_write_lock(HANDLE file, const std::string& path)
 {
-    if (refusals(path) >= turns_refused_limit)
-        return AppendTurn();
+    if (refusals(path) >= locks_refused_limit)
+        return WriteLock();
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     for (;;) {
-        OVERLAPPED at = turn_byte();
+        OVERLAPPED at = lock_byte();
         if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
             count_refusal(path, false);
-            return AppendTurn(file);
+            return WriteLock(file);
         }
         if (GetLastError() != ERROR_LOCK_VIOLATION)
-            return AppendTurn();  // no read access, a file system without locks
-        if (microseconds_since(start) >= turn_budget_us) {
+            return WriteLock();  // no read access, a file system without locks
+        if (microseconds_since(start) >= lock_budget_us) {
             count_refusal(path, true);
-            return AppendTurn();
+            return WriteLock();
         }
         SwitchToThread();
     }
@@ -145,7 +145,7 @@ SECURITY_ATTRIBUTES* log_file_security()
 }
 
 // Never follows a reparse point: a link at the log's name is opened itself
-// and then refused. Reading the data is asked for first, for the turn. A file
+// and then refused. Reading the data is asked for first, for the write lock. A file
 // another process holds is waited for briefly; the line is then dropped.
 FileHandle open_log(const std::string& path, DWORD disposition, SECURITY_ATTRIBUTES* security)
 {
@@ -234,7 +234,7 @@ bool append_line_to_file(const std::string& path, const char* line)
         return false;
     // What a text-mode stream writes on Windows: CR LF for every line feed.
     const std::string text = with_crlf(line);
-    const AppendTurn turn = take_turn(file.get(), path);
+    const WriteLock lock = take_write_lock(file.get(), path);
     DWORD written = 0;
     return WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
            written == text.size();

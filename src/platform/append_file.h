@@ -18,10 +18,10 @@ bool append_line_to_file(const std::string& path, const char* line);
 // the package), as SDDL without an owner.
 extern const char log_file_sddl[];
 
-// Writers sharing a file take turns by locking this one byte, far past the
-// end of any log, around each write; every version of the agent must agree
+// Writers sharing a file lock this one byte, far past the end of any log,
+// around each write (the write lock); every version of the agent must agree
 // on it.
-const unsigned long long append_turn_offset = 0x4000000000000000ull;
+const unsigned long long append_lock_offset = 0x4000000000000000ull;
 
 // Makes a new, empty log file at path with the log's own security, the one
 // every agent gives the files it makes; never opens what already stands at

@@ -222,7 +222,7 @@ bool replace_settings_file(const std::string& text, PSECURITY_DESCRIPTOR securit
 
 }  // namespace
 
-void log_line(MSIHANDLE install, const std::string& text)
+void install_log(MSIHANDLE install, const std::string& text)
 {
     MsiHandle record(MsiCreateRecord(0));
     MsiRecordSetStringA(record.get(), 0, ("Keyhaven: " + text).c_str());
@@ -272,7 +272,7 @@ extern "C" UINT __stdcall CheckInstall(MSIHANDLE install)
         return ERROR_INSTALL_FAILURE;
     }
     if (!values.empty()) {
-        log_line(install, "settings to write into " + settings_path() + ": " +
+        install_log(install, "settings to write into " + settings_path() + ": " +
                               encode_setting_values(values));
         MsiSetPropertyA(install, "WriteSettings", encode_setting_values(values).c_str());
     }
@@ -283,7 +283,7 @@ extern "C" UINT __stdcall WriteSettings(MSIHANDLE install)
 {
     std::vector<SettingValue> values;
     if (!decode_setting_values(custom_action_data(install), values)) {
-        log_line(install, "no settings to write (\"" + custom_action_data(install) + "\")");
+        install_log(install, "no settings to write (\"" + custom_action_data(install) + "\")");
         return ERROR_INSTALL_FAILURE;
     }
     // Held until the new file is in place: nobody renames or replaces the
@@ -321,7 +321,7 @@ extern "C" UINT __stdcall WriteSettings(MSIHANDLE install)
     settings.free_now();
     std::string edited = edit_settings_text(text, values);
     if (edited == text) {
-        log_line(install, settings_path() + " already holds these settings");
+        install_log(install, settings_path() + " already holds these settings");
         return ERROR_SUCCESS;
     }
     if (!replace_settings_file(edited, security.get(), error)) {
@@ -329,6 +329,6 @@ extern "C" UINT __stdcall WriteSettings(MSIHANDLE install)
                                  "). Settings not written.");
         return ERROR_INSTALL_FAILURE;
     }
-    log_line(install, "settings written into " + settings_path() + ": " + encode_setting_values(values));
+    install_log(install, "settings written into " + settings_path() + ": " + encode_setting_values(values));
     return ERROR_SUCCESS;
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 // One line "Keyhaven: text" in the install log.
-void log_line(MSIHANDLE install, const std::string& text);
+void install_log(MSIHANDLE install, const std::string& text);
 
 // A refusal the administrator must see: in the log, and in a box when the
 // install shows one.

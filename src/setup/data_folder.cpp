@@ -189,7 +189,7 @@ void carry_over(MSIHANDLE install, const std::string& aside)
                                 : name + " is not carried over: the log's security cannot be made");
     for (const std::string& note : notes)
         if (!note.empty())
-            log_line(install, note);
+            install_log(install, note);
     std::vector<std::string> left;
     for (const std::string& name : names_in(aside)) {
         bool was_carried = false;
@@ -199,8 +199,8 @@ void carry_over(MSIHANDLE install, const std::string& aside)
         if (!was_carried)
             left.push_back(name);
     }
-    log_line(install, "carried over into the new " + std::string(package_names::data_folder) + ": " + listed(carried));
-    log_line(install, "left in " + aside + ": " + listed(left));
+    install_log(install, "carried over into the new " + std::string(package_names::data_folder) + ": " + listed(carried));
+    install_log(install, "left in " + aside + ": " + listed(left));
 }
 
 // The day files of a folder the package keeps take the log's security and
@@ -213,7 +213,7 @@ void secure_day_files(MSIHANDLE install)
     BOOL present = FALSE, defaulted = FALSE;
     if (!day_file_security(security) || !GetSecurityDescriptorOwner(security.descriptor.get(), &owner, &defaulted) ||
         !GetSecurityDescriptorDacl(security.descriptor.get(), &present, &dacl, &defaulted)) {
-        log_line(install, "the log's security cannot be made (error " + number(GetLastError()) +
+        install_log(install, "the log's security cannot be made (error " + number(GetLastError()) +
                               "): day files keep theirs");
         return;
     }
@@ -226,7 +226,7 @@ void secure_day_files(MSIHANDLE install)
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         LARGE_INTEGER size;
         if (!file.held() || !is_plain_file(file.get(), size)) {
-            log_line(install, name + " is not a plain file here (error " + number(GetLastError()) +
+            install_log(install, name + " is not a plain file here (error " + number(GetLastError()) +
                                   "): its security is left as it is");
             continue;
         }
@@ -235,11 +235,11 @@ void secure_day_files(MSIHANDLE install)
                                                 PROTECTED_DACL_SECURITY_INFORMATION,
                                             owner, nullptr, dacl, nullptr);
         if (error != ERROR_SUCCESS)
-            log_line(install, name + ": the log's security cannot be set (error " + number(error) + ")");
+            install_log(install, name + ": the log's security cannot be set (error " + number(error) + ")");
         else
             ++secured;
     }
-    log_line(install, std::to_string(secured) + " day files given the log's security");
+    install_log(install, std::to_string(secured) + " day files given the log's security");
 }
 
 // Whether a rename of path moves what the handle opened at path without
@@ -294,7 +294,7 @@ UINT take_over(MSIHANDLE install, const std::string& reason, bool real_folder, N
                                  "Nothing was changed.");
         return ERROR_INSTALL_FAILURE;
     }
-    log_line(install, std::string(package_names::data_folder) + " " + reason + ": moved aside to " + aside);
+    install_log(install, std::string(package_names::data_folder) + " " + reason + ": moved aside to " + aside);
     if (!CreateDirectoryA(package_names::data_folder, &folder_security.attributes)) {
         log_refusal(install, "a new " + std::string(package_names::data_folder) + " cannot be made (error " +
                                  number(GetLastError()) + "); the old one is " + aside + ". Install again.");
@@ -312,7 +312,7 @@ UINT take_over(MSIHANDLE install, const std::string& reason, bool real_folder, N
     if (real_folder)
         carry_over(install, aside);
     else
-        log_line(install, "nothing carried over: " + std::string(package_names::data_folder) + " was no real folder");
+        install_log(install, "nothing carried over: " + std::string(package_names::data_folder) + " was no real folder");
     return ERROR_SUCCESS;
 }
 
@@ -371,14 +371,14 @@ extern "C" UINT __stdcall PrepareDataFolder(MSIHANDLE install)
                                      "). Nothing was changed.");
             return ERROR_INSTALL_FAILURE;
         }
-        log_line(install, std::string(package_names::data_folder) + " made with the package's security");
+        install_log(install, std::string(package_names::data_folder) + " made with the package's security");
         return ERROR_SUCCESS;
     }
     FileHandle folder;
     std::string reason;
     bool real_folder = false;
     if (hold_verified_folder(folder, reason, &real_folder)) {
-        log_line(install, std::string(package_names::data_folder) + " kept: a real folder only SYSTEM, the Administrators " +
+        install_log(install, std::string(package_names::data_folder) + " kept: a real folder only SYSTEM, the Administrators " +
                               "and this account may change");
         secure_day_files(install);
         return ERROR_SUCCESS;

@@ -1,6 +1,5 @@
 #pragma once
-// The log's day files as the package's actions meet them. Apart from the
-// actions' own header, whose log_line is the install log's.
+// The log's day files as the package's actions meet them.
 
 #include <string>
 #include <vector>

@@ -51,7 +51,7 @@ bool settle_retention_days(MSIHANDLE install, std::string& refusal)
     const StoredRetention stored = stored_retention();
     days = retention_to_store(given, stored, earlier);
     MsiSetPropertyA(install, retention_days_property, std::to_string(days).c_str());
-    log_line(install, std::string(given_property) + " to store: " + std::to_string(days) +
+    install_log(install, std::string(given_property) + " to store: " + std::to_string(days) +
                           (given.empty() ? (stored.present ? " (kept as stored)"
                                                            : earlier ? " (an earlier package kept every log)"
                                                                      : " (a new install)")

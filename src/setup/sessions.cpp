@@ -76,29 +76,29 @@ void end_process(MSIHANDLE install, const PROCESSENTRY32& entry, const std::wstr
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
     if (!process.held()) {
         const DWORD error = GetLastError();
-        log_line(install, which + " cannot be opened (error " + number(error) + "), not ended");
+        install_log(install, which + " cannot be opened (error " + number(error) + "), not ended");
         return;
     }
     std::wstring image;
     if (!image_path(process.get(), image)) {
-        log_line(install, which + ": its image cannot be read (error " + number(GetLastError()) + "), not ended");
+        install_log(install, which + ": its image cannot be read (error " + number(GetLastError()) + "), not ended");
         return;
     }
     std::wstring name(entry.szExeFile, entry.szExeFile + lstrlenA(entry.szExeFile));
     if (installed_folder.empty() || !same_path(image, installed_folder + name)) {
-        log_line(install, which + " runs from another folder, not ended");
+        install_log(install, which + " runs from another folder, not ended");
         return;
     }
     if (!TerminateProcess(process.get(), 1)) {
         const DWORD error = GetLastError();
-        log_line(install, which + " cannot be ended (error " + number(error) + ")");
+        install_log(install, which + " cannot be ended (error " + number(error) + ")");
         return;
     }
     if (WaitForSingleObject(process.get(), end_wait_ms) != WAIT_OBJECT_0) {
-        log_line(install, which + " did not end within " + number(end_wait_ms / 1000) + " s");
+        install_log(install, which + " did not end within " + number(end_wait_ms / 1000) + " s");
         return;
     }
-    log_line(install, which + " ended");
+    install_log(install, which + " ended");
 }
 
 // Not LocalSystem: the agent is never started with the installer's own rights.
@@ -119,18 +119,18 @@ void start_in_session(MSIHANDLE install, DWORD session, const std::string& progr
     KernelHandle token;
     if (!WTSQueryUserToken(session, token.put())) {
         const DWORD error = GetLastError();
-        log_line(install, "no user token for " + where + " (error " + number(error) +
+        install_log(install, "no user token for " + where + " (error " + number(error) +
                               "): agent not started there, it starts at the user's next logon");
         return;
     }
     if (!token_of_a_user(token.get())) {
-        log_line(install, "the token for " + where + " is not a user's: agent not started there");
+        install_log(install, "the token for " + where + " is not a user's: agent not started there");
         return;
     }
     EnvironmentBlock environment;
     if (!CreateEnvironmentBlock(environment.put(), token.get(), FALSE)) {
         const DWORD error = GetLastError();
-        log_line(install, "no environment for the user of " + where + " (error " + number(error) +
+        install_log(install, "no environment for the user of " + where + " (error " + number(error) +
                               "): agent not started there");
         return;
     }
@@ -145,11 +145,11 @@ void start_in_session(MSIHANDLE install, DWORD session, const std::string& progr
     if (!CreateProcessAsUserA(token.get(), program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
                               CREATE_UNICODE_ENVIRONMENT, environment.get(), nullptr, &startup, &started)) {
         const DWORD error = GetLastError();
-        log_line(install, "agent not started in " + where + " (error " + number(error) + ")");
+        install_log(install, "agent not started in " + where + " (error " + number(error) + ")");
         return;
     }
     KernelHandle process(started.hProcess), thread(started.hThread);
-    log_line(install, "agent started in " + where + " (process " + number(started.dwProcessId) + ")");
+    install_log(install, "agent started in " + where + " (process " + number(started.dwProcessId) + ")");
 }
 
 // The sessions with a logged-on user; false when the system lists none at
@@ -160,7 +160,7 @@ bool user_sessions(MSIHANDLE install, std::vector<DWORD>& sessions)
     DWORD count = 0;
     if (!WTSEnumerateSessionsA(WTS_CURRENT_SERVER_HANDLE, 0, 1, list.put(), &count)) {
         const DWORD error = GetLastError();
-        log_line(install, "sessions cannot be listed (error " + number(error) + ")");
+        install_log(install, "sessions cannot be listed (error " + number(error) + ")");
         return false;
     }
     for (DWORD i = 0; i < count; ++i) {
@@ -190,7 +190,7 @@ extern "C" UINT __stdcall StopAgents(MSIHANDLE install)
     FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.held()) {
         const DWORD error = GetLastError();
-        log_line(install, "running agents cannot be listed (error " + number(error) + ")");
+        install_log(install, "running agents cannot be listed (error " + number(error) + ")");
         return ERROR_SUCCESS;
     }
     PROCESSENTRY32 entry{};
@@ -207,7 +207,7 @@ extern "C" UINT __stdcall StartAgents(MSIHANDLE install)
 {
     std::string program = custom_action_data(install);
     if (program.empty()) {
-        log_line(install, "no program to start");
+        install_log(install, "no program to start");
         return ERROR_SUCCESS;
     }
     std::vector<DWORD> sessions;
@@ -216,15 +216,15 @@ extern "C" UINT __stdcall StartAgents(MSIHANDLE install)
         DWORD own = 0;
         if (!ProcessIdToSessionId(GetCurrentProcessId(), &own)) {
             const DWORD error = GetLastError();
-            log_line(install, "no session listed and the own one unknown (error " + number(error) +
+            install_log(install, "no session listed and the own one unknown (error " + number(error) +
                                   "): agent not started");
             return ERROR_SUCCESS;
         }
-        log_line(install, "no session listed: starting the agent in this install's session " + number(own));
+        install_log(install, "no session listed: starting the agent in this install's session " + number(own));
         sessions.push_back(own);
     }
     if (sessions.empty())
-        log_line(install, "no user is logged on: the agent starts at each user's logon");
+        install_log(install, "no user is logged on: the agent starts at each user's logon");
     for (DWORD session : sessions)
         start_in_session(install, session, program);
     return ERROR_SUCCESS;

@@ -76,8 +76,8 @@ struct OtherWritersTurn {
         : file(CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
     {
-        at.Offset = static_cast<DWORD>(append_turn_offset);
-        at.OffsetHigh = static_cast<DWORD>(append_turn_offset >> 32);
+        at.Offset = static_cast<DWORD>(append_lock_offset);
+        at.OffsetHigh = static_cast<DWORD>(append_lock_offset >> 32);
         held = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != FALSE;
     }
     ~OtherWritersTurn() { CloseHandle(file); }  // gives the turn back if held
