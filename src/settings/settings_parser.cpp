@@ -94,10 +94,14 @@ SettingsRead parse_settings_text(const std::string& text, Settings& target, std:
     const Settings defaults;
     po::options_description allowed("AllowedOptions");
     allowed.add_options()
-        ("properties.clean_storage", po::value<int>(&read.clean_storage)->default_value(defaults.clean_storage), "Is clean certificate storage")
-        ("properties.mark_default", po::value<int>(&read.mark_default)->default_value(defaults.mark_default), "Is set default mark to container")
-        ("properties.ignore_cards", po::value<int>(&read.ignore_cards)->default_value(defaults.ignore_cards), "Is ignore smart cards")
-        ("properties.init_plugin", po::value<int>(&read.init_plugin)->default_value(defaults.init_plugin), "Is call portal plugin init functions");
+        ("properties.clean_storage", po::value<int>(&read.clean_storage)->default_value(defaults.clean_storage),
+         "Is clean certificate storage")
+        ("properties.mark_default", po::value<int>(&read.mark_default)->default_value(defaults.mark_default),
+         "Is set default mark to container")
+        ("properties.ignore_cards", po::value<int>(&read.ignore_cards)->default_value(defaults.ignore_cards),
+         "Is ignore smart cards")
+        ("properties.init_plugin", po::value<int>(&read.init_plugin)->default_value(defaults.init_plugin),
+         "Is call portal plugin init functions");
 
     const Settings before = target;
     try {
