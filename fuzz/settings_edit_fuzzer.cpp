@@ -13,13 +13,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    Settings before = {0, 0, 1, 0};
+    Settings before;
     std::string error;
-    if (parse_settings_text(text, before, error) == settings_not_parsed)
+    if (parse_settings_text(text, before, error) == SettingsRead::not_parsed)
         return 0;
     const std::string edited = edit_settings_text(text, {{"clean_storage", "-1"}, {"init_plugin", "7"}});
-    Settings after = {0, 0, 1, 0};
-    FUZZ_CHECK(parse_settings_text(edited, after, error) != settings_not_parsed);
+    Settings after;
+    FUZZ_CHECK(parse_settings_text(edited, after, error) != SettingsRead::not_parsed);
     FUZZ_CHECK(after.clean_storage == -1 && after.init_plugin == 7);
     FUZZ_CHECK(after.mark_default == before.mark_default && after.ignore_cards == before.ignore_cards);
     FUZZ_CHECK(edit_settings_text(edited, {{"clean_storage", "-1"}, {"init_plugin", "7"}}) == edited);

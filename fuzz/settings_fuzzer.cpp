@@ -15,12 +15,6 @@
 
 namespace {
 
-bool same(const Settings& a, const Settings& b)
-{
-    return a.mark_default == b.mark_default && a.ignore_cards == b.ignore_cards &&
-           a.clean_storage == b.clean_storage && a.init_plugin == b.init_plugin;
-}
-
 // Lines as std::getline gives them: split at "\n", a final empty piece dropped.
 std::vector<std::string> lines_of(const std::string& text)
 {
@@ -40,24 +34,24 @@ void check_reader(const std::string& text)
     const Settings before = {7, -1, 5, 2};
     Settings target = before;
     std::string error;
-    const int code = parse_settings_text(text, target, error);
+    const SettingsRead code = parse_settings_text(text, target, error);
     switch (code) {
-    case settings_not_parsed:
-        FUZZ_CHECK(same(target, before));
+    case SettingsRead::not_parsed:
+        FUZZ_CHECK(target == before);
         FUZZ_CHECK(!error.empty());
         return;
-    case settings_changed:
-        FUZZ_CHECK(!same(target, before));
+    case SettingsRead::changed:
+        FUZZ_CHECK(target != before);
         break;
-    case settings_unchanged:
-        FUZZ_CHECK(same(target, before));
+    case SettingsRead::unchanged:
+        FUZZ_CHECK(target == before);
         break;
     default:
         FUZZ_CHECK(!"an unknown result code");
     }
     Settings again = target;
-    FUZZ_CHECK(parse_settings_text(text, again, error) == settings_unchanged);
-    FUZZ_CHECK(same(again, target));
+    FUZZ_CHECK(parse_settings_text(text, again, error) == SettingsRead::unchanged);
+    FUZZ_CHECK(again == target);
 }
 
 void check_guard(const std::string& text)

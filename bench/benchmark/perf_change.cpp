@@ -79,11 +79,11 @@ std::vector<std::string> change_containers(int count)
 void change_phases(PollingState& state, const std::string& prefix)
 {
     Reading start = read_meter();
-    state.census.take_census();
+    state.census.take_census(state.settings);
     sample(prefix + ".census", cost_since(start));
 
     start = read_meter();
-    crypt_utils::enum_containers(state.current_containers);
+    crypt_utils::enum_containers(state.settings, state.current_containers);
     sample(prefix + ".enumeration", cost_since(start));
 
     const std::vector<std::string> fresh = new_containers(state.current_containers, state.known_containers);
@@ -94,7 +94,7 @@ void change_phases(PollingState& state, const std::string& prefix)
 
     start = read_meter();
     for (const auto& name : fresh)
-        crypt_utils::import_if_not_exists(name);
+        crypt_utils::import_if_not_exists(name, state.settings);
     sample(prefix + ".import", cost_since(start));
     sample(prefix + ".new_containers", static_cast<double>(fresh.size()));
 }
@@ -197,7 +197,7 @@ int run_cleaning(const Options& options)
     const StandinProviderKept provider_kept;
     const perf_store::Snapshot store = perf_store::Snapshot::take();
     std::vector<std::string> list;
-    crypt_utils::enum_containers(list);
+    crypt_utils::enum_containers(Settings{}, list);
     const std::vector<std::string> serials = container_serials(list);
     if (serials.empty()) {
         note("no container certificate could be read: nothing to keep");

@@ -65,7 +65,7 @@ void parts_block(PollingState& state)
     const double span_ms = 100;
     measure_for("quiet.part.lock", span_ms, lock_part);
     measure_for("floor.part.lock", span_ms, floor_calls::mutexes);
-    measure_for("quiet.part.settings", span_ms, [] { read_settings("Keyhaven.ini"); });
+    measure_for("quiet.part.settings", span_ms, [&] { (void)read_settings("Keyhaven.ini", state.settings); });
     measure_for("floor.part.settings", span_ms, floor_calls::settings_file);
     measure_for("quiet.part.cards", span_ms, [&] { state.census.count_cards(); });
     measure_for("floor.part.cards", span_ms, floor_calls::readers);

@@ -2,9 +2,8 @@
 
 #include "carriers/census_rules.h"
 #include "diag/log.h"
-#include "settings/settings.h"
 
-CensusResult CarrierCensus::take_census()
+CensusResult CarrierCensus::take_census(const Settings& settings)
 {
     const int ignore_cards = settings.ignore_cards;
     const int cards = count_cards();

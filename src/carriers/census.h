@@ -2,6 +2,8 @@
 // Carrier census: counts inserted smart cards (readers whose card answers the
 // probe command) and USB key tokens, and tells whether that changed.
 
+#include "settings/settings.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,8 +18,8 @@ struct CensusResult {
 class CarrierCensus {
 public:
     // Counts, logs a change as INFO, and remembers the new counts whatever
-    // the verdict. Reads settings.ignore_cards.
-    CensusResult take_census();
+    // the verdict. Cards count as the settings' ignore_cards says.
+    CensusResult take_census(const Settings& settings);
 
     // Readers holding a card that passes probe_reader; 0 without PC/SC.
     int count_cards() const;

@@ -6,18 +6,20 @@
 // keeps its old meaning: the defaults, cleaning on. Once a read was taken, a
 // later failure keeps the values of that read and holds nothing.
 
+#include "settings/settings.h"
+
 struct CleaningHold {
     bool settings_taken_once = false;
-    int held_by = 0;  // the read status holding cleaning; 0 when not held
+    bool held = false;  // by the last read's status
 };
 
 enum class HoldChange { none, started, ended };
 
 // Takes up one read's status; says whether holding started or ended with it.
-HoldChange follow_settings_read(CleaningHold& hold, int code);
+HoldChange follow_settings_read(CleaningHold& hold, SettingsRead code);
 
 // Whether the store is cleaned on a carrier change.
 bool cleaning_on(const CleaningHold& hold, int clean_storage);
 
 // Why a read status holds cleaning, for the log.
-const char* why_settings_hold_cleaning(int code);
+const char* why_settings_hold_cleaning(SettingsRead code);

@@ -8,7 +8,6 @@
 #include "crypt_utils/enum_containers.h"
 #include "diag/log.h"
 #include "platform/owned.h"
-#include "settings/settings.h"
 #include "platform/package_names.h"
 
 #include <windows.h>
@@ -28,13 +27,14 @@ bool provider_used_by_kestrel()
     return KernelHandle(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, provider_mutex_name)).held();
 }
 
-void reread_settings(CleaningHold& hold, unsigned long reminder_ms)
+void reread_settings(PollingState& state)
 {
-    const int code = read_settings(package_names::settings_file, reminder_ms);
-    if (code == settings_changed)
+    Settings& settings = state.settings;
+    const SettingsRead code = read_settings(package_names::settings_file, settings, state.failure_reminder_ms);
+    if (code == SettingsRead::changed)
         log_write(INFO, "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
                   settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);
-    hold_cleaning_by_settings_read(hold, code);
+    hold_cleaning_by_settings_read(state.cleaning_hold, code);
 }
 
 // Enumerates, retrying while the provider reports its containers busy,
@@ -42,9 +42,9 @@ void reread_settings(CleaningHold& hold, unsigned long reminder_ms)
 // containers found, or empty.
 Enumeration enumerate_with_retries(PollingState& state)
 {
-    int rc = crypt_utils::enum_containers(state.current_containers);
+    int rc = crypt_utils::enum_containers(state.settings, state.current_containers);
     for (int retry = 1; rc != 0 && retry <= retry_limit; ++retry) {
-        if (state.census.take_census().total == 0) {
+        if (state.census.take_census(state.settings).total == 0) {
             log_write(WARNING, "aborting enumeration process: all carriers were ejected");
             return Enumeration::aborted;
         }
@@ -52,7 +52,7 @@ Enumeration enumerate_with_retries(PollingState& state)
         log_write(WARNING, "waiting %4.1f seconds and retrying <%d/%d> enumerate containers...", retry_pause_logged_s,
                   retry, retry_limit);
         Sleep(timing_ms(retry_pause_ms));
-        rc = crypt_utils::enum_containers(state.current_containers);
+        rc = crypt_utils::enum_containers(state.settings, state.current_containers);
     }
     return rc == 0 ? Enumeration::listed : Enumeration::failed;
 }
@@ -71,7 +71,7 @@ void list_new_containers(const std::vector<std::string>& fresh)
 
 void handle_carrier_change(PollingState& state, const CensusResult& census)
 {
-    const bool cleaning = cleaning_on(state.cleaning_hold, settings.clean_storage);
+    const bool cleaning = cleaning_on(state.cleaning_hold, state.settings.clean_storage);
     if (census.total == 0 && cleaning) {
         state.known_containers.clear();
         crypt_utils::clean_local_storage({});
@@ -90,20 +90,20 @@ void handle_carrier_change(PollingState& state, const CensusResult& census)
     }
     list_new_containers(fresh);
     for (const auto& name : fresh)
-        crypt_utils::import_if_not_exists(name);
+        crypt_utils::import_if_not_exists(name, state.settings);
 }
 
 }  // namespace
 
-void hold_cleaning_by_settings_read(CleaningHold& hold, int code)
+void hold_cleaning_by_settings_read(CleaningHold& hold, SettingsRead code)
 {
     switch (follow_settings_read(hold, code)) {
     case HoldChange::started:
         log_write(WARNING, "[MY] storage is not cleaned until the settings file is read: %s (code=%d)",
-                  why_settings_hold_cleaning(code), code);
+                  why_settings_hold_cleaning(code), static_cast<int>(code));
         break;
     case HoldChange::ended:
-        log_write(INFO, "[MY] storage cleaning follows the settings again (code=%d)", code);
+        log_write(INFO, "[MY] storage cleaning follows the settings again (code=%d)", static_cast<int>(code));
         break;
     case HoldChange::none:
         break;
@@ -122,17 +122,18 @@ void run_polling_turn(PollingState& state)
         // Released and closed at the end of the work, before the pause,
         // whether or not the wait obtained it.
         const ProviderLock lock = acquire_provider_lock();
-        reread_settings(state.cleaning_hold, state.failure_reminder_ms);
-        const CensusResult census = state.census.take_census();
+        reread_settings(state);
+        const CensusResult census = state.census.take_census(state.settings);
         if (census.changed)
             handle_carrier_change(state, census);
     }
     Sleep(timing_ms(poll_period_ms));
 }
 
-void run_polling_cycle(const CleaningHold& hold)
+void run_polling_cycle(const Settings& settings, const CleaningHold& hold)
 {
     PollingState state;
+    state.settings = settings;
     state.cleaning_hold = hold;
     state.failure_reminder_ms = timing_ms(failure_reminder_ms);
     log_write(INFO, "start polling, timeout=%ds", poll_period_logged_s);

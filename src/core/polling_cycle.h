@@ -7,12 +7,14 @@
 #include "carriers/census.h"
 #include "core/cleaning_hold.h"
 #include "diag/repeated_failure.h"
+#include "settings/settings.h"
 
 #include <string>
 #include <vector>
 
 // What the cycle keeps from one turn to the next, for the process's life.
 struct PollingState {
+    Settings settings;  // as the last read left them
     CarrierCensus census;
     std::vector<std::string> known_containers;    // names of the last enumeration
     std::vector<std::string> current_containers;  // filled by each enumeration
@@ -24,10 +26,11 @@ struct PollingState {
 
 // Takes up a settings read's status: one WARNING when it starts holding the
 // cleaning, one INFO line when that ends.
-void hold_cleaning_by_settings_read(CleaningHold& hold, int code);
+void hold_cleaning_by_settings_read(CleaningHold& hold, SettingsRead code);
 
 // One turn, its closing pause included.
 void run_polling_turn(PollingState& state);
 
-// Logs the start and runs turns for ever, from the hold start-up's read left.
-void run_polling_cycle(const CleaningHold& hold);
+// Logs the start and runs turns for ever, from the settings and the hold
+// start-up's read left.
+void run_polling_cycle(const Settings& settings, const CleaningHold& hold);

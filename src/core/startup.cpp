@@ -75,15 +75,15 @@ void log_versions()
     log_write(INFO, "OS version: %s", get_os_version().c_str());
 }
 
-int read_initial_settings()
+SettingsRead read_initial_settings(Settings& settings)
 {
-    int code = read_settings(package_names::settings_file);
+    const SettingsRead code = read_settings(package_names::settings_file, settings);
     log_write(INFO, "initial settings read: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
               settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);
-    if (code == settings_unchanged || code == settings_changed)
+    if (settings_taken(code))
         log_write(INFO, "settings read status { OK, code=0 }");
     else
-        log_write(ERROR, "settings read status { ERROR, code=%d }", code);
+        log_write(ERROR, "settings read status { ERROR, code=%d }", static_cast<int>(code));
     return code;
 }
 
@@ -99,13 +99,14 @@ int run_agent()
 
     log_write(INFO, "daemon starts");
     log_versions();
+    Settings settings;
     CleaningHold hold;
-    hold_cleaning_by_settings_read(hold, read_initial_settings());
+    hold_cleaning_by_settings_read(hold, read_initial_settings(settings));
     if (settings.init_plugin == 1) {
         copy_viewer_preferences();
         reregister_plugin_dll();
     }
 
-    run_polling_cycle(hold);
+    run_polling_cycle(settings, hold);
     return exit_cycle_returned;
 }

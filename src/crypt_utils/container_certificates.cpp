@@ -11,7 +11,6 @@
 #include "crypt_utils/provider_constants.h"
 #include "platform/text.h"
 #include "diag/log.h"
-#include "settings/settings.h"
 
 #include <algorithm>
 #include <string>
@@ -83,9 +82,9 @@ DWORD read_certificate(CallTrace& trace, ContainerRead& read, const char* size_c
     return key_spec;
 }
 
-void mark_default_if_asked(CallTrace& trace, HCRYPTPROV provider, const std::string& container)
+void mark_default_if_asked(CallTrace& trace, HCRYPTPROV provider, const std::string& container, int mark_default)
 {
-    if (settings.mark_default != 1) {
+    if (mark_default != 1) {
         log_write(INFO, "skip putting a default mark according to service settings");
         return;
     }
@@ -125,7 +124,7 @@ CertContext get_cert_context(const std::string& container, int& rc)
     return std::move(read.certificate);
 }
 
-int import_if_not_exists(const std::string& container)
+int import_if_not_exists(const std::string& container, const Settings& settings)
 {
     CallTrace trace("import_if_not_exists", "import_if_not_exists(" + log_name(container) + ")");
     ContainerRead read("user_cert");
@@ -136,7 +135,7 @@ int import_if_not_exists(const std::string& container)
     [&] {
         if (!open_container(trace, read, container, CRYPT_MACHINE_KEYSET, "CRYPT_MACHINE_KEYSET"))
             return;
-        mark_default_if_asked(trace, read.prov.get(), container);
+        mark_default_if_asked(trace, read.prov.get(), container, settings.mark_default);
         if (!read_certificate(trace, read, "CryptGetKeyParam(KP_CERTIFICATE, null)"))
             return;
 

@@ -3,6 +3,7 @@
 // personal store "My" linked to its container.
 
 #include "crypt_utils/crypt_handles.h"
+#include "settings/settings.h"
 
 #include <string>
 
@@ -19,8 +20,9 @@ CertContext get_cert_context(const std::string& container, int& rc);
 
 // Imports the container's certificate into "My" unless it is there already
 // (rc 101) or outside its validity period (rc 100); may mark the container
-// default first. 0 when an import was attempted.
-int import_if_not_exists(const std::string& container);
+// default first, as the settings' mark_default says. 0 when an import was
+// attempted.
+int import_if_not_exists(const std::string& container, const Settings& settings);
 int import_certificate(const std::string& container);
 
 }  // namespace crypt_utils

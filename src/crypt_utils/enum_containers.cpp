@@ -6,7 +6,6 @@
 #include "crypt_utils/crypt_handles.h"
 #include "crypt_utils/provider_constants.h"
 #include "diag/log.h"
-#include "settings/settings.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -46,7 +45,7 @@ void walk(CallTrace& trace, const ProviderHandle& prov, const Buffer& cont_array
     }
 }
 
-void keep_wanted(const std::vector<std::string>& names, std::vector<std::string>& containers)
+void keep_wanted(const Settings& settings, const std::vector<std::string>& names, std::vector<std::string>& containers)
 {
     for (const auto& name : names) {
         if (is_registry_container(name))
@@ -63,7 +62,7 @@ void keep_wanted(const std::vector<std::string>& names, std::vector<std::string>
 
 }  // namespace
 
-int enum_containers(std::vector<std::string>& containers)
+int enum_containers(const Settings& settings, std::vector<std::string>& containers)
 {
     CallTrace trace("enum_containers", "enum_containers");
     ProviderHandle prov("hProv");
@@ -81,7 +80,7 @@ int enum_containers(std::vector<std::string>& containers)
         std::vector<std::string> names;
         walk(trace, prov, cont_array, names);
         if (!trace.failed())
-            keep_wanted(names, containers);
+            keep_wanted(settings, names, containers);
     }();
     trace.clean_up(prov, cont_array);
     return trace.close();

@@ -5,13 +5,11 @@
 
 #include <chrono>
 
-Settings settings = {0, 0, 1, 0};
-
 namespace {
 
-bool failing(int code)
+bool failing(SettingsRead code)
 {
-    return code == settings_not_parsed || code == settings_not_trusted || code == settings_not_readable;
+    return code == SettingsRead::not_parsed || code == SettingsRead::not_trusted || code == SettingsRead::not_readable;
 }
 
 unsigned long long steady_ms()
@@ -22,19 +20,20 @@ unsigned long long steady_ms()
 
 // A file that stays broken, untrusted or unreadable is read on every turn;
 // its line is written as the repeated-failure rule says, not every time.
-void log_failure(int code, const std::string& path, const std::string& reason, unsigned long reminder_ms)
+void log_failure(SettingsRead code, const std::string& path, const std::string& reason, unsigned long reminder_ms)
 {
     static RepeatedFailure last;
-    const std::string text = code == settings_not_parsed ? reason : path + '\n' + reason;
-    switch (follow_failure(last, failing(code), std::to_string(code) + '\n' + text, steady_ms(), reminder_ms)) {
+    const std::string text = code == SettingsRead::not_parsed ? reason : path + '\n' + reason;
+    const std::string key = std::to_string(static_cast<int>(code)) + '\n' + text;
+    switch (follow_failure(last, failing(code), key, steady_ms(), reminder_ms)) {
     case FailureStep::write:
-        if (code == settings_not_parsed)
+        if (code == SettingsRead::not_parsed)
             log_write(ERROR, "settings file exception: %s\n", reason.c_str());
         else
             log_write(WARNING, "settings file %s is not taken: %s", path.c_str(), reason.c_str());
         break;
     case FailureStep::ended:
-        log_write(INFO, "settings file failure has ended (code=%d)", code);
+        log_write(INFO, "settings file failure has ended (code=%d)", static_cast<int>(code));
         break;
     case FailureStep::quiet:
     case FailureStep::none:
@@ -44,21 +43,21 @@ void log_failure(int code, const std::string& path, const std::string& reason, u
 
 }  // namespace
 
-bool settings_taken(int code)
+bool settings_taken(SettingsRead code)
 {
-    return code == settings_unchanged || code == settings_changed;
+    return code == SettingsRead::unchanged || code == SettingsRead::changed;
 }
 
-int read_settings(std::string file_name, unsigned long reminder_ms)
+SettingsRead read_settings(const std::string& file_name, Settings& target, unsigned long reminder_ms)
 {
     const std::string folder = data_directory();
     const std::string path = folder + file_name;
     std::string reason;
-    const int code = load_settings_file(path, settings, reason);
+    const SettingsRead code = load_settings_file(path, target, reason);
     log_failure(code, path, reason, reminder_ms);
     // A file or a link standing at the data folder's place may hide a
     // settings file; a folder that simply cannot be made holds none.
-    if (code == settings_not_opened && folder.empty() && something_stands_at_data_directory())
-        return settings_no_data_folder;
+    if (code == SettingsRead::not_opened && folder.empty() && something_stands_at_data_directory())
+        return SettingsRead::no_data_folder;
     return code;
 }

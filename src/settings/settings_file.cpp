@@ -29,16 +29,16 @@ bool ansi_from_utf16(const std::u16string& units, std::string& text)
     return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, count, &text[0], size, nullptr, nullptr) == size;
 }
 
-int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
+SettingsRead read_bytes(HANDLE file, std::string& bytes, std::string& reason)
 {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size)) {
         reason = with_error("its size cannot be read", GetLastError());
-        return settings_not_readable;
+        return SettingsRead::not_readable;
     }
     if (size.QuadPart > largest_file) {
         reason = "it is larger than 16 MiB";
-        return settings_not_readable;
+        return SettingsRead::not_readable;
     }
     // A file that grows meanwhile is read up to the size it had.
     bytes.resize(static_cast<std::string::size_type>(size.QuadPart));
@@ -47,19 +47,19 @@ int read_bytes(HANDLE file, std::string& bytes, std::string& reason)
         DWORD got = 0;
         if (!ReadFile(file, &bytes[total], static_cast<DWORD>(bytes.size()) - total, &got, nullptr)) {
             reason = with_error("it cannot be read", GetLastError());
-            return settings_not_readable;
+            return SettingsRead::not_readable;
         }
         if (got == 0)
             break;
         total += got;
     }
     bytes.resize(total);
-    return settings_unchanged;
+    return SettingsRead::unchanged;
 }
 
 }  // namespace
 
-int load_settings_file(const std::string& path, Settings& target, std::string& reason)
+SettingsRead load_settings_file(const std::string& path, Settings& target, std::string& reason)
 {
     reason.clear();
     // Other programs may go on reading and writing it; a link is opened
@@ -72,19 +72,19 @@ int load_settings_file(const std::string& path, Settings& target, std::string& r
     FileHandle file = bounded_open::open_file(request, error);
     if (!file.held()) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return settings_not_opened;
+            return SettingsRead::not_opened;
         reason = with_error(bounded_open::is_held(error) ? "another program holds it" : "it cannot be opened", error);
-        return settings_not_readable;
+        return SettingsRead::not_readable;
     }
     if (!open_file_trusted(file.get(), file_trust::changing_rights_with_append, reason))
-        return settings_not_trusted;
+        return SettingsRead::not_trusted;
     std::string bytes;
-    if (read_bytes(file.get(), bytes, reason) != settings_unchanged)
-        return settings_not_readable;
+    if (read_bytes(file.get(), bytes, reason) != SettingsRead::unchanged)
+        return SettingsRead::not_readable;
     file.free_now();
 
     std::string text;
     if (!settings_text_of(bytes, ansi_from_utf16, text, reason))
-        return settings_not_parsed;
+        return SettingsRead::not_parsed;
     return parse_settings_text(text, target, reason);
 }

@@ -20,12 +20,6 @@ std::string trimmed_without_comment(const std::string& line)
     return s.substr(first, s.find_last_not_of(blanks) - first + 1);
 }
 
-bool same_values(const Settings& a, const Settings& b)
-{
-    return a.mark_default == b.mark_default && a.ignore_cards == b.ignore_cards &&
-           a.clean_storage == b.clean_storage && a.init_plugin == b.init_plugin;
-}
-
 // Boost 1.74 fills its message placeholders ("%value%", "%canonical_option%",
 // "%invalid_line%", ...) by replacing until none is left, so a name, value or
 // line that itself holds a placeholder makes what() loop for ever. Every "%"
@@ -91,17 +85,23 @@ std::string guard_empty_sections(const std::string& text)
     return out;
 }
 
-int parse_settings_text(const std::string& text, Settings& target, std::string& error)
+SettingsRead parse_settings_text(const std::string& text, Settings& target, std::string& error)
 {
     // Bound to a scratch copy so that a failing read leaves target untouched
     // even if the library were to notify part of the options.
     Settings read = target;
+    // A key the file leaves out takes its default, not the value it had.
+    const Settings defaults;
     po::options_description allowed("AllowedOptions");
     allowed.add_options()
-        ("properties.clean_storage", po::value<int>(&read.clean_storage)->default_value(1), "Is clean certificate storage")
-        ("properties.mark_default", po::value<int>(&read.mark_default)->default_value(0), "Is set default mark to container")
-        ("properties.ignore_cards", po::value<int>(&read.ignore_cards)->default_value(0), "Is ignore smart cards")
-        ("properties.init_plugin", po::value<int>(&read.init_plugin)->default_value(0), "Is call portal plugin init functions");
+        ("properties.clean_storage", po::value<int>(&read.clean_storage)->default_value(defaults.clean_storage),
+         "Is clean certificate storage")
+        ("properties.mark_default", po::value<int>(&read.mark_default)->default_value(defaults.mark_default),
+         "Is set default mark to container")
+        ("properties.ignore_cards", po::value<int>(&read.ignore_cards)->default_value(defaults.ignore_cards),
+         "Is ignore smart cards")
+        ("properties.init_plugin", po::value<int>(&read.init_plugin)->default_value(defaults.init_plugin),
+         "Is call portal plugin init functions");
 
     const Settings before = target;
     try {
@@ -111,8 +111,8 @@ int parse_settings_text(const std::string& text, Settings& target, std::string& 
         po::notify(values);
     } catch (const std::exception& e) {
         error = restore_percent_signs(e.what());
-        return settings_not_parsed;
+        return SettingsRead::not_parsed;
     }
     target = read;
-    return same_values(before, target) ? settings_unchanged : settings_changed;
+    return before == target ? SettingsRead::unchanged : SettingsRead::changed;
 }

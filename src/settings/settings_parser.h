@@ -6,10 +6,10 @@
 
 #include <string>
 
-// Parses text into target. Returns settings_unchanged or settings_changed
-// after a complete read; settings_not_parsed with the library's message in
-// error otherwise, leaving target untouched.
-int parse_settings_text(const std::string& text, Settings& target, std::string& error);
+// Parses text into target. Returns unchanged or changed after a complete
+// read; not_parsed with the library's message in error otherwise, leaving
+// target untouched.
+[[nodiscard]] SettingsRead parse_settings_text(const std::string& text, Settings& target, std::string& error);
 
 // Boost 1.74 reads before the start of an empty string on a section line
 // "[]". Such a line means the prefix ".", which "[.]" says without that read.

@@ -30,7 +30,7 @@ Json settings_json(const SettingsReport& settings)
     return Json{{"state", settings_state(settings)},
                 {"reason", text_or_null(settings.reason)},
                 {"file", settings.file},
-                {"code", settings.code},
+                {"code", static_cast<int>(settings.code)},
                 {"mark_default", settings.values.mark_default},
                 {"ignore_cards", settings.values.ignore_cards},
                 {"clean_storage", settings.values.clean_storage},

@@ -132,7 +132,8 @@ const char* settings_state(const SettingsReport& settings)
 {
     if (settings.taken)
         return "read";
-    return settings.code == settings_not_opened || settings.code == settings_no_data_folder ? "missing" : "not_taken";
+    const bool missing = settings.code == SettingsRead::not_opened || settings.code == SettingsRead::no_data_folder;
+    return missing ? "missing" : "not_taken";
 }
 
 int days_left(const UtcTime& now, const UtcTime& not_after, bool expired)

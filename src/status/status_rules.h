@@ -45,10 +45,10 @@ struct AgentReport {
 
 struct SettingsReport {
     std::string file;
-    int code = settings_not_opened;  // as the settings reader returned it
+    SettingsRead code = SettingsRead::not_opened;  // as the settings reader returned it
     bool taken = false;
     std::string reason;
-    Settings values = {0, 0, 1, 0};
+    Settings values;
     bool holds_cleaning = false;  // an agent starting now would not clean the store
 };
 

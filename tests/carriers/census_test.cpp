@@ -41,7 +41,6 @@ protected:
     {
         bench_carriers::clear_all();
         agent_log::clear();
-        settings = Settings{0, 0, 1, 0};
     }
     void TearDown() override
     {
@@ -58,6 +57,7 @@ protected:
         EXPECT_EQ(changed, result.changed);
     }
 
+    Settings settings;
     CarrierCensus census;
 };
 
@@ -71,22 +71,22 @@ TEST_F(Census, StartsAtZeroTokensThenCards)
 TEST_F(Census, NothingPresentFromTheStartNeverChangesAndLogsNothing)
 {
     for (int turn = 0; turn < 3; ++turn)
-        expect_result(census.take_census(), 0, false);
+        expect_result(census.take_census(settings), 0, false);
     bench_carriers::add_reader("ACS ACR38U 0");  // a reader alone is no carrier
-    expect_result(census.take_census(), 0, false);
+    expect_result(census.take_census(settings), 0, false);
     EXPECT_TRUE(agent_log::entries().empty());
 }
 
 TEST_F(Census, TokenPluggedInIsOneChangeThenSteady)
 {
     bench_carriers::insert_token("0001");
-    expect_result(census.take_census(), 1, true);
+    expect_result(census.take_census(settings), 1, true);
     EXPECT_EQ(1, census.tokens_count);
-    expect_result(census.take_census(), 1, false);
+    expect_result(census.take_census(settings), 1, false);
     EXPECT_EQ((std::vector<std::string>{line(plain_line, 0, 1)}), agent_log::entries());
 
     bench_carriers::remove_token("0001");
-    expect_result(census.take_census(), 0, true);
+    expect_result(census.take_census(settings), 0, true);
     EXPECT_EQ(line(plain_line, 0, 0), agent_log::entries().back());
 }
 
@@ -104,7 +104,7 @@ TEST_F(Census, OrdinaryUsbDevicesAreNotCountedWhateverTheirClass)
     bench_carriers::add_usb_device("mouse", "046D");
     bench_carriers::add_usb_device("hub", "05E3", bench_carriers::usb_class_guid);
     EXPECT_EQ(0, census.count_tokens());
-    expect_result(census.take_census(), 0, false);
+    expect_result(census.take_census(settings), 0, false);
     bench_carriers::insert_token("0001");
     EXPECT_EQ(1, census.count_tokens());
 }
@@ -113,8 +113,8 @@ TEST_F(Census, CardAnswering9000IsCountedAndChangesThePlainWay)
 {
     bench_carriers::add_reader("ACS ACR38U 0");
     bench_carriers::insert_card("ACS ACR38U 0");
-    expect_result(census.take_census(), 1, true);
-    expect_result(census.take_census(), 1, false);
+    expect_result(census.take_census(settings), 1, true);
+    expect_result(census.take_census(settings), 1, false);
     EXPECT_EQ((std::vector<std::string>{line(plain_line, 1, 0)}), agent_log::entries());
 }
 
@@ -123,10 +123,10 @@ TEST_F(Census, IgnoredCardIsLoggedInItsOwnFormButIsNoChange)
     settings.ignore_cards = 1;
     bench_carriers::add_reader("ACS ACR38U 0");
     bench_carriers::insert_card("ACS ACR38U 0");
-    expect_result(census.take_census(), 1, false);
-    expect_result(census.take_census(), 1, false);  // taken up: not reported again
+    expect_result(census.take_census(settings), 1, false);
+    expect_result(census.take_census(settings), 1, false);  // taken up: not reported again
     bench_carriers::remove_card("ACS ACR38U 0");
-    expect_result(census.take_census(), 0, false);
+    expect_result(census.take_census(settings), 0, false);
     EXPECT_EQ((std::vector<std::string>{line(ignored_line, 1, 0), line(ignored_line, 0, 0)}), agent_log::entries());
 }
 
@@ -136,7 +136,7 @@ TEST_F(Census, IgnoredCardWithATokenChangeIsAChange)
     bench_carriers::add_reader("ACS ACR38U 0");
     bench_carriers::insert_card("ACS ACR38U 0");
     bench_carriers::insert_token("0001");
-    expect_result(census.take_census(), 2, true);
+    expect_result(census.take_census(settings), 2, true);
     EXPECT_EQ((std::vector<std::string>{line(ignored_line, 1, 1)}), agent_log::entries());
 }
 
@@ -145,7 +145,7 @@ TEST_F(Census, IgnoreCardsOtherThanOneDoesNotIgnore)
     settings.ignore_cards = 2;
     bench_carriers::add_reader("ACS ACR38U 0");
     bench_carriers::insert_card("ACS ACR38U 0");
-    expect_result(census.take_census(), 1, true);
+    expect_result(census.take_census(settings), 1, true);
     EXPECT_EQ((std::vector<std::string>{line(plain_line, 1, 0)}), agent_log::entries());
 }
 
@@ -263,7 +263,7 @@ TEST_F(Census, EndlessMoreDataChainAndOneByteReplyEndTheProbe)
     bench_carriers::add_reader("Good");
     bench_carriers::insert_card("Good");
 
-    expect_result(census.take_census(), 1, true);
+    expect_result(census.take_census(settings), 1, true);
     EXPECT_EQ(static_cast<std::size_t>(1 + apdu::max_get_response_exchanges),
               bench_carriers::apdus_sent_to("Endless").size());
     EXPECT_EQ(1u, bench_carriers::apdus_sent_to("One byte").size());
@@ -274,9 +274,9 @@ TEST_F(Census, StoppedServiceCountsNoCardAndThatIsAChange)
 {
     bench_carriers::add_reader("ACS ACR38U 0");
     bench_carriers::insert_card("ACS ACR38U 0");
-    expect_result(census.take_census(), 1, true);
+    expect_result(census.take_census(settings), 1, true);
     bench_carriers::stop_pcsc_service(true);
-    expect_result(census.take_census(), 0, true);
+    expect_result(census.take_census(settings), 0, true);
     EXPECT_FALSE(CarrierCensus::probe_reader("ACS ACR38U 0"));
     EXPECT_EQ(line(plain_line, 0, 0), agent_log::entries().back());
 }
@@ -288,7 +288,7 @@ TEST_F(Census, CardsAndTokensAddUpInTotal)
     bench_carriers::add_reader("R2");
     bench_carriers::insert_card("R2", replying({"6102", "01029000"}));
     bench_carriers::insert_token("0001", "0A89", 2);
-    expect_result(census.take_census(), 4, true);
+    expect_result(census.take_census(settings), 4, true);
     EXPECT_EQ(2, census.cards_count);
     EXPECT_EQ(2, census.tokens_count);
     EXPECT_EQ((std::vector<std::string>{line(plain_line, 2, 2)}), agent_log::entries());

@@ -26,7 +26,7 @@ TEST(CleaningHold, AFileNotTakenHoldsUntilARead)
         {303, none, true},
     };
     for (const auto& read : reads) {
-        EXPECT_EQ(read.change, follow_settings_read(hold, read.code)) << read.code;
+        EXPECT_EQ(read.change, follow_settings_read(hold, static_cast<SettingsRead>(read.code))) << read.code;
         EXPECT_EQ(read.cleaning, cleaning_on(hold, 1)) << read.code;
     }
     EXPECT_FALSE(cleaning_on(hold, 2));

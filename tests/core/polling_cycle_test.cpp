@@ -66,7 +66,6 @@ protected:
         bench_carriers::clear_all();
         bench_provider::clear();
         DeleteFileA("c:\\nivra\\Keyhaven.ini");
-        settings = Settings{0, 0, 1, 0};
         test_timing::reset();
         agent_log::clear();
     }
@@ -140,7 +139,7 @@ TEST_F(PollingCycle, OnlyCarrierRemovedWithCleaningOnSkipsEnumeration)
 
 TEST_F(PollingCycle, OnlyCarrierRemovedWithCleaningOffAbortsWithoutPause)
 {
-    settings.clean_storage = 0;
+    state.settings.clean_storage = 0;
     std::ofstream("c:\\nivra\\Keyhaven.ini") << "[properties]\nclean_storage = 0\n";
     insert_token_with_container("T1", "alpha");
     turn();
@@ -199,7 +198,7 @@ TEST_F(PollingCycle, KestrelHoldingTheProviderMeansIdleTurns)
         turn();
         EXPECT_EQ((Lines{warning + "libKestrel mutex is active, idling..."}), agent_log::entries());
     }
-    EXPECT_EQ(1, settings.clean_storage);  // no settings read meanwhile
+    EXPECT_EQ(1, state.settings.clean_storage);  // no settings read meanwhile
     kestrel.kill();
 
     turn();  // the change that happened meanwhile is seen now

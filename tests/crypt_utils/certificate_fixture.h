@@ -20,7 +20,6 @@ protected:
         bench_carriers::clear_all();
         bench_provider::clear();
         personal_store::clear();
-        settings = Settings{0, 0, 1, 0};
         bench_carriers::insert_token(token);
         agent_log::clear();
     }
@@ -53,4 +52,5 @@ protected:
     }
 
     const std::string token = "C001";
+    Settings settings;
 };

@@ -39,7 +39,7 @@ using Import = CertificateTest;
 TEST_F(Import, ValidCertificateEntersTheStoreLinkedToItsContainer)
 {
     std::string name = container("alpha", certificate("0A01", "Alpha"));
-    EXPECT_EQ(0, crypt_utils::import_if_not_exists(name));
+    EXPECT_EQ(0, crypt_utils::import_if_not_exists(name, settings));
     EXPECT_THAT(minimal_lines(), ElementsAre(info + "skip putting a default mark according to service settings",
                                              info + "certificate { CN=Alpha } not found in [MY] store, importing...",
                                              info + "certificate imported successfully"));
@@ -60,8 +60,8 @@ TEST_F(Import, SignatureOnlyContainerIsImportedWithKeySpecTwo)
 {
     std::string signer = container("signer", certificate("0A02", "Signer"), "2");
     std::string both = container("both", certificate("0A03", "Both"), "both");
-    EXPECT_EQ(0, crypt_utils::import_if_not_exists(signer));
-    EXPECT_EQ(0, crypt_utils::import_if_not_exists(both));
+    EXPECT_EQ(0, crypt_utils::import_if_not_exists(signer, settings));
+    EXPECT_EQ(0, crypt_utils::import_if_not_exists(both, settings));
     auto entries = personal_store::list();
     ASSERT_EQ(2u, entries.size());
     for (const auto& entry : entries)
@@ -73,13 +73,13 @@ TEST_F(Import, CallsFailingWithoutAnErrorCodeNeverReadAsSuccess)
     std::string name = container("silent", certificate("0A11", "Silent"));
     for (const char* operation : {"acquire", "user_key", "certificate"}) {
         bench_provider::fail_without_code(operation);
-        EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::import_if_not_exists(name)) << operation;
+        EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::import_if_not_exists(name, settings)) << operation;
         bench_provider::fail(operation, 0);
     }
     // import_certificate fails on its own step; import_if_not_exists reports
     // an attempted import, as for any failed import.
     bench_provider::fail_without_code("container_name");
-    EXPECT_EQ(0, crypt_utils::import_if_not_exists(name));
+    EXPECT_EQ(0, crypt_utils::import_if_not_exists(name, settings));
     EXPECT_THAT(personal_store::serials(), IsEmpty());
     Lines closing;
     for (const auto& line : trace_lines::entries())
@@ -97,7 +97,7 @@ TEST_F(Import, CertificateAlreadyInTheStoreIsLeftAsItIs)
     std::string der = certificate("0A04", "Present");
     ASSERT_TRUE(personal_store::add(der));  // without a key link
     std::string name = container("present", der);
-    EXPECT_EQ(crypt_utils::rc_already_in_store, crypt_utils::import_if_not_exists(name));
+    EXPECT_EQ(crypt_utils::rc_already_in_store, crypt_utils::import_if_not_exists(name, settings));
     EXPECT_THAT(minimal_lines(),
                 ElementsAre(info + "skip putting a default mark according to service settings",
                             "[ WARNING ]: certificate { CN=Present } was already imported to [MY] before, skipping..."));
@@ -127,8 +127,8 @@ TEST_F(Import, CertificateOutsideItsValidityIsRefused)
     future.not_before = bench_provider::utc_from_now(3600);
     std::string early = container("early", bench_provider::make_certificate(future));
 
-    EXPECT_EQ(crypt_utils::rc_outside_validity, crypt_utils::import_if_not_exists(expired));
-    EXPECT_EQ(crypt_utils::rc_outside_validity, crypt_utils::import_if_not_exists(early));
+    EXPECT_EQ(crypt_utils::rc_outside_validity, crypt_utils::import_if_not_exists(expired, settings));
+    EXPECT_EQ(crypt_utils::rc_outside_validity, crypt_utils::import_if_not_exists(early, settings));
     EXPECT_THAT(personal_store::serials(), IsEmpty());
     Lines lines = minimal_lines();
     ASSERT_EQ(6u, lines.size());
@@ -144,15 +144,15 @@ TEST_F(Import, MarkDefaultMarksEveryHandledContainerInTurn)
     ASSERT_TRUE(personal_store::add(der));
     std::string first = container("first", certificate("0A09", "First"));
     std::string second = container("second", der);
-    crypt_utils::import_if_not_exists(first);
-    crypt_utils::import_if_not_exists(second);  // already in the store: marked all the same
+    crypt_utils::import_if_not_exists(first, settings);
+    crypt_utils::import_if_not_exists(second, settings);  // already in the store: marked all the same
     EXPECT_THAT(bench_provider::marks(), ElementsAre(first, second));
     Lines lines = minimal_lines();
     EXPECT_EQ(2, std::count(lines.begin(), lines.end(), info + "container was marked as default container"));
 
     settings.mark_default = 2;
     agent_log::clear();
-    crypt_utils::import_if_not_exists(first);
+    crypt_utils::import_if_not_exists(first, settings);
     EXPECT_EQ(2u, bench_provider::marks().size());
     EXPECT_EQ(info + "skip putting a default mark according to service settings", minimal_lines().at(0));
 }
@@ -162,7 +162,7 @@ TEST_F(Import, FailedDefaultMarkIsOnlyAWarning)
     settings.mark_default = 1;
     bench_provider::fail("mark", 0x80090020);  // NTE_FAIL
     std::string name = container("alpha", certificate("0A0A", "Alpha"));
-    EXPECT_EQ(0, crypt_utils::import_if_not_exists(name));
+    EXPECT_EQ(0, crypt_utils::import_if_not_exists(name, settings));
     EXPECT_EQ("[ WARNING ]: CryptSetProvParam(PP_CONTAINER_DEFAULT) error, code: 0x80090020, line: N, func: "
               "crypt_utils::import_if_not_exists",
               minimal_lines().at(0));
@@ -174,7 +174,7 @@ TEST_F(Import, LongContainerNameKeepsItsWholeKeyLink)
 {
     std::string name = container(std::string(400, 'n'), certificate("0A0B", "Long"));
     ASSERT_GT(name.size(), 400u);
-    EXPECT_EQ(0, crypt_utils::import_if_not_exists(name));
+    EXPECT_EQ(0, crypt_utils::import_if_not_exists(name, settings));
     auto entries = personal_store::list();
     ASSERT_EQ(1u, entries.size());
     EXPECT_EQ(wide(name), entries[0].container);
@@ -185,10 +185,11 @@ TEST_F(Import, FailuresStopWithTheErrorLineOfTheirStep)
     std::string keyless = container("keyless", certificate("0A0C", "K"), "none");
     std::string bare = container("bare", "");
     std::string junk = container("junk", "\x30\x03\x02\x01\x01");
-    EXPECT_EQ(static_cast<int>(NTE_NO_KEY), crypt_utils::import_if_not_exists(keyless));
-    EXPECT_NE(0, crypt_utils::import_if_not_exists(bare));
-    EXPECT_NE(0, crypt_utils::import_if_not_exists(junk));
-    EXPECT_EQ(static_cast<int>(NTE_BAD_KEYSET), crypt_utils::import_if_not_exists("\\\\.\\Token C001\\absent"));
+    EXPECT_EQ(static_cast<int>(NTE_NO_KEY), crypt_utils::import_if_not_exists(keyless, settings));
+    EXPECT_NE(0, crypt_utils::import_if_not_exists(bare, settings));
+    EXPECT_NE(0, crypt_utils::import_if_not_exists(junk, settings));
+    EXPECT_EQ(static_cast<int>(NTE_BAD_KEYSET),
+              crypt_utils::import_if_not_exists("\\\\.\\Token C001\\absent", settings));
 
     Lines errors;
     for (const auto& line : minimal_lines())
@@ -204,7 +205,7 @@ TEST_F(Import, FailuresStopWithTheErrorLineOfTheirStep)
 TEST_F(Import, ClosingLinesShowTheCleanUpOrder)
 {
     std::string name = container("alpha", certificate("0A0D", "Alpha"));
-    crypt_utils::import_if_not_exists(name);
+    crypt_utils::import_if_not_exists(name, settings);
     Lines debug;
     for (const auto& line : trace_lines::entries())
         if (line.rfind("[  DEBUG  ]: \t- ", 0) == 0 || line.rfind("[  DEBUG  ]: <---", 0) == 0)

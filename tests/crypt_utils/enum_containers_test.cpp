@@ -52,7 +52,6 @@ protected:
         bench_carriers::clear_all();
         bench_provider::clear();
         agent_log::clear();
-        settings = Settings{0, 0, 1, 0};
         bench_carriers::insert_token("0001");
     }
     void TearDown() override
@@ -63,13 +62,14 @@ protected:
         EXPECT_EQ(0, pcsc.contexts + pcsc.cards + pcsc.lists);
     }
 
+    Settings settings;
     // The list starts with old contents: they must be gone whatever happens.
     Names containers{"left over"};
 };
 
 TEST_F(EnumContainers, EmptyProviderGives259AndOneErrorLine)
 {
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, crypt_utils::enum_containers(settings, containers));
     EXPECT_THAT(containers, IsEmpty());
     EXPECT_THAT(trace_lines::entries(),
                 ElementsAre(calling, walk_error("0x00000103"), clean_up, h_prov,
@@ -81,7 +81,7 @@ TEST_F(EnumContainers, BusyProviderGives259Likewise)
 {
     bench_provider::add_container("first", "token:0001");
     bench_provider::set_busy(true);
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, crypt_utils::enum_containers(settings, containers));
     EXPECT_THAT(containers, IsEmpty());
     EXPECT_THAT(trace_lines::entries(true), ElementsAre(walk_error("0x00000103")));
 }
@@ -91,7 +91,7 @@ TEST_F(EnumContainers, ListsTheContainersInProviderOrderAndCleansUp)
     bench_provider::add_container("first", "token:0001");
     bench_provider::add_container("second", "token:0001");
     bench_provider::add_container("Иванов 2025", "token:0001");
-    EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
     EXPECT_EQ((Names{token_name("first"), token_name("second"), token_name("Иванов 2025")}), containers);
     EXPECT_THAT(trace_lines::entries(),
                 ElementsAre(calling, debug + "container found: " + token_name("first"),
@@ -107,7 +107,7 @@ TEST_F(EnumContainers, RegistryContainersAreDroppedSilentlyLowerCaseIsNot)
     bench_provider::add_container("REGISTRY", "token:0001");
     bench_provider::add_container("registry copy", "token:0001");
     bench_provider::add_container("Registry copy", "token:0001");
-    EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
     EXPECT_EQ((Names{token_name("registry copy"), token_name("Registry copy")}), containers);
     for (const auto& entry : trace_lines::entries())
         EXPECT_EQ(std::string::npos, entry.find("REGISTRY")) << entry;
@@ -119,7 +119,7 @@ TEST_F(EnumContainers, ContainersWhoseCarrierIsAbsentAreNotListed)
     bench_provider::add_container("on a token not plugged in", "token:0002");
     bench_provider::add_container("on a card not inserted", "card:Empty Reader");
     bench_provider::add_container("here", "token:0001");
-    EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
     EXPECT_EQ((Names{token_name("here")}), containers);
 }
 
@@ -127,7 +127,7 @@ TEST_F(EnumContainers, AllNamesFilteredOutIsASuccessWithAnEmptyList)
 {
     bench_provider::add_container("one", "registry");
     bench_provider::add_container("two", "registry");
-    EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
     EXPECT_THAT(containers, IsEmpty());
     EXPECT_THAT(trace_lines::entries(), ElementsAre(calling, clean_up, h_prov, cont_array, closing_ok));
 }
@@ -138,7 +138,7 @@ TEST_F(EnumContainers, ShortNameFollowedByALongerOneBothListed)
     bench_provider::add_container("a", "token:0001");
     bench_provider::add_container("a considerably longer container name", "token:0001");
     bench_provider::add_container("b", "token:0001");
-    EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
     EXPECT_EQ((Names{token_name("a"), token_name("a considerably longer container name"), token_name("b")}),
               containers);
 }
@@ -148,7 +148,7 @@ TEST_F(EnumContainers, WalkFailingOnTheSecondContainerFailsTheEnumeration)
     bench_provider::add_container("first", "token:0001");
     bench_provider::add_container("second", "token:0001");
     bench_provider::fail_walk(2, static_cast<unsigned long>(NTE_FAIL));
-    EXPECT_EQ(static_cast<int>(NTE_FAIL), crypt_utils::enum_containers(containers));
+    EXPECT_EQ(static_cast<int>(NTE_FAIL), crypt_utils::enum_containers(settings, containers));
     EXPECT_THAT(containers, IsEmpty());
     EXPECT_THAT(trace_lines::entries(),
                 ElementsAre(calling, walk_error("0x80090020"), clean_up, h_prov, cont_array,
@@ -156,7 +156,7 @@ TEST_F(EnumContainers, WalkFailingOnTheSecondContainerFailsTheEnumeration)
 
     // The retry of the next turn finds the provider well again.
     bench_provider::fail_walk(0, 0);
-    EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
     EXPECT_EQ(2u, containers.size());
 }
 
@@ -167,7 +167,7 @@ TEST_F(EnumContainers, CallsFailingWithoutAnErrorCodeStillFailTheEnumeration)
     bench_provider::add_container("first", "token:0001");
     bench_provider::add_container("second", "token:0001");
     bench_provider::fail_walk(2, 0);
-    EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::enum_containers(settings, containers));
     EXPECT_THAT(containers, IsEmpty());
     EXPECT_THAT(trace_lines::entries(),
                 ElementsAre(calling, walk_error("0x00000000"), clean_up, h_prov, cont_array,
@@ -175,7 +175,7 @@ TEST_F(EnumContainers, CallsFailingWithoutAnErrorCodeStillFailTheEnumeration)
     bench_provider::fail_walk(0, 0);
     for (const char* operation : {"acquire", "enum"}) {
         bench_provider::fail_without_code(operation);
-        EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::enum_containers(containers)) << operation;
+        EXPECT_EQ(crypt_utils::rc_failed_without_code, crypt_utils::enum_containers(settings, containers)) << operation;
         EXPECT_THAT(containers, IsEmpty());
         bench_provider::fail(operation, 0);
     }
@@ -186,7 +186,7 @@ TEST_F(EnumContainers, NoNameAtAllAfterTheSizeQueryFailsTheEnumeration)
     // As when every container vanished between the size query and the walk.
     bench_provider::add_container("first", "token:0001");
     bench_provider::fail_walk(1, ERROR_NO_MORE_ITEMS);
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, crypt_utils::enum_containers(settings, containers));
     EXPECT_THAT(containers, IsEmpty());
     EXPECT_THAT(trace_lines::entries(true), ElementsAre(walk_error("0x00000103")));
 }
@@ -195,7 +195,7 @@ TEST_F(EnumContainers, ProviderThatCannotBeOpened)
 {
     bench_provider::add_container("first", "token:0001");
     bench_provider::fail("acquire", static_cast<unsigned long>(NTE_FAIL));
-    EXPECT_EQ(static_cast<int>(NTE_FAIL), crypt_utils::enum_containers(containers));
+    EXPECT_EQ(static_cast<int>(NTE_FAIL), crypt_utils::enum_containers(settings, containers));
     EXPECT_THAT(containers, IsEmpty());
     EXPECT_THAT(trace_lines::entries(),
                 ElementsAre(calling,
@@ -224,7 +224,7 @@ TEST_F(CardContainers, WithoutIgnoreCardsTheyAreListedAndNeverProbed)
 {
     for (int value : {0, 2, -1}) {
         settings.ignore_cards = value;
-        EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+        EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
         EXPECT_EQ((Names{card_name, token_name("on token")}), containers) << "ignore_cards=" << value;
     }
     EXPECT_THAT(bench_carriers::pcsc_calls("connect"), IsEmpty());
@@ -236,7 +236,7 @@ TEST_F(CardContainers, WithoutIgnoreCardsTheyAreListedAndNeverProbed)
 TEST_F(CardContainers, WithIgnoreCardsACardAnsweringTheProbeIsSkippedWithAnInfoLine)
 {
     settings.ignore_cards = 1;
-    EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
     EXPECT_EQ((Names{token_name("on token")}), containers);
     EXPECT_THAT(trace_lines::entries(),
                 ElementsAre(calling,
@@ -253,7 +253,7 @@ TEST_F(CardContainers, WithIgnoreCardsACardFailingTheProbeIsListed)
     bench_carriers::Card silent;
     silent.replies = {"6D00"};
     bench_carriers::insert_card("Bench Reader 0", silent);
-    EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
     EXPECT_EQ((Names{card_name, token_name("on token")}), containers);
 }
 
@@ -267,7 +267,7 @@ TEST_F(CardContainers, WithIgnoreCardsSkippedReaderNamesAreListedUntouched)
         bench_provider::add_container("on " + reader, "card:" + reader);
     }
     bench_carriers::clear_pcsc_records();
-    EXPECT_EQ(0, crypt_utils::enum_containers(containers));
+    EXPECT_EQ(0, crypt_utils::enum_containers(settings, containers));
     EXPECT_EQ((Names{bench_provider::qualified_name("on FT SCR 2000 0", "card:FT SCR 2000 0"),
                      bench_provider::qualified_name("on Aktiv Rutoken Magistra 1", "card:Aktiv Rutoken Magistra 1")}),
               containers);

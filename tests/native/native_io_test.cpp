@@ -60,6 +60,7 @@ protected:
         std::ofstream(folder + "Keyhaven.ini", std::ios::binary) << text;
     }
 
+    Settings settings;
     std::string folder;
     std::string full;
     std::string minimal;
@@ -95,7 +96,7 @@ TEST_F(NativeDataFolder, OtherLinesGoToBothFilesAlike)
 TEST_F(NativeDataFolder, SettingsFileMissingLeavesTheFields)
 {
     settings = Settings{1, 1, 7, 1};
-    EXPECT_EQ(settings_not_opened, read_settings("Keyhaven.ini"));
+    EXPECT_EQ(SettingsRead::not_opened, read_settings("Keyhaven.ini", settings));
     EXPECT_EQ(7, settings.clean_storage);
     EXPECT_EQ(1, settings.mark_default);
 }
@@ -109,27 +110,25 @@ TEST_F(NativeDataFolder, NoDataFolderWithNothingInItsPlaceIsAMissingFile)
     const std::string kept = chosen ? chosen : "";
     setenv("KEYHAVEN_DATA_DIRECTORY", (folder + "Keyhaven.ini/below/").c_str(), 1);
     const bool no_folder = data_directory().empty();
-    const int code = read_settings("no-such-settings.ini");
+    const SettingsRead code = read_settings("no-such-settings.ini", settings);
     setenv("KEYHAVEN_DATA_DIRECTORY", kept.c_str(), 1);
     EXPECT_TRUE(no_folder);
-    EXPECT_EQ(settings_not_opened, code);
+    EXPECT_EQ(SettingsRead::not_opened, code);
 }
 
 TEST_F(NativeDataFolder, SettingsFileReadThenReadAgain)
 {
-    settings = Settings{0, 0, 1, 0};
     write_settings("[properties]\nclean_storage = 0\n");
-    EXPECT_EQ(settings_changed, read_settings("Keyhaven.ini"));
+    EXPECT_EQ(SettingsRead::changed, read_settings("Keyhaven.ini", settings));
     EXPECT_EQ(0, settings.clean_storage);
-    EXPECT_EQ(settings_unchanged, read_settings("Keyhaven.ini"));
+    EXPECT_EQ(SettingsRead::unchanged, read_settings("Keyhaven.ini", settings));
 }
 
 TEST_F(NativeDataFolder, BrokenSettingsFileIsLoggedAndChangesNothing)
 {
-    settings = Settings{0, 0, 1, 0};
     write_settings("[properties]\nmark_default = 1\nclean_storage = true\n");
     const std::tm before = local_now();
-    EXPECT_EQ(settings_not_parsed, read_settings("Keyhaven.ini"));
+    EXPECT_EQ(SettingsRead::not_parsed, read_settings("Keyhaven.ini", settings));
     const std::tm after = local_now();
     EXPECT_EQ(0, settings.mark_default);
     if (before.tm_mday != after.tm_mday)

@@ -19,14 +19,14 @@ bool ascii_from_utf16(const std::u16string& units, std::string& text)
 
 }  // namespace
 
-int load_settings_file(const std::string& path, Settings& target, std::string& reason)
+SettingsRead load_settings_file(const std::string& path, Settings& target, std::string& reason)
 {
     std::ifstream file(path, std::ios::binary);
     if (!file)
-        return settings_not_opened;
+        return SettingsRead::not_opened;
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     std::string text;
     if (!settings_text_of(bytes, ascii_from_utf16, text, reason))
-        return settings_not_parsed;
+        return SettingsRead::not_parsed;
     return parse_settings_text(text, target, reason);
 }

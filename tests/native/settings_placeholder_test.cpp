@@ -11,9 +11,9 @@ namespace {
 
 std::string error_for(const std::string& text)
 {
-    Settings values = {0, 0, 1, 0};
+    Settings values;
     std::string error;
-    EXPECT_EQ(settings_not_parsed, parse_settings_text(text, values, error)) << text;
+    EXPECT_EQ(SettingsRead::not_parsed, parse_settings_text(text, values, error)) << text;
     EXPECT_EQ(1, values.clean_storage);
     return error;
 }
@@ -46,10 +46,10 @@ TEST(SettingsPlaceholders, ControlBytesInNamesAreShownUnchanged)
 
 TEST(SettingsPlaceholders, PercentInACommentIsHarmless)
 {
-    Settings values = {0, 0, 1, 0};
+    Settings values;
     std::string error;
-    EXPECT_EQ(settings_changed, parse_settings_text("# 100% sure\n[properties] # %value%\nclean_storage = 0 # %\n",
-                                                    values, error));
+    EXPECT_EQ(SettingsRead::changed,
+              parse_settings_text("# 100% sure\n[properties] # %value%\nclean_storage = 0 # %\n", values, error));
     EXPECT_EQ(0, values.clean_storage);
 }
 

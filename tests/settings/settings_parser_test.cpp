@@ -7,12 +7,6 @@
 #include <string>
 
 // Found by argument-dependent lookup, so beside Settings in the global namespace.
-static bool operator==(const Settings& a, const Settings& b)
-{
-    return a.mark_default == b.mark_default && a.ignore_cards == b.ignore_cards &&
-           a.clean_storage == b.clean_storage && a.init_plugin == b.init_plugin;
-}
-
 static std::ostream& operator<<(std::ostream& out, const Settings& s)
 {
     return out << "[mark_default=" << s.mark_default << ", ignore_cards=" << s.ignore_cards
@@ -21,7 +15,8 @@ static std::ostream& operator<<(std::ostream& out, const Settings& s)
 
 namespace {
 
-const Settings start_values = {0, 0, 1, 0};
+// What the agent starts from, before any file is read.
+const Settings start_values;
 
 struct Read {
     int code;
@@ -32,8 +27,20 @@ struct Read {
 Read read(const std::string& text, Settings before = start_values)
 {
     Read r{0, before, ""};
-    r.code = parse_settings_text(text, r.values, r.error);
+    r.code = static_cast<int>(parse_settings_text(text, r.values, r.error));
     return r;
+}
+
+TEST(SettingsFile, DefaultsAreTheValuesOfAMissingFile)
+{
+    EXPECT_EQ((Settings{0, 0, 1, 0}), start_values);
+    EXPECT_EQ(0, static_cast<int>(SettingsRead::unchanged));
+    EXPECT_EQ(300, static_cast<int>(SettingsRead::changed));
+    EXPECT_EQ(305, static_cast<int>(SettingsRead::no_data_folder));
+    EXPECT_TRUE(settings_taken(SettingsRead::unchanged));
+    EXPECT_TRUE(settings_taken(SettingsRead::changed));
+    EXPECT_FALSE(settings_taken(SettingsRead::not_opened));
+    EXPECT_FALSE(settings_taken(SettingsRead::not_parsed));
 }
 
 TEST(SettingsFile, EmptyOrCommentOnlyFilesGiveTheDefaults)

@@ -11,9 +11,9 @@ namespace {
 
 Settings read_back(const std::string& text)
 {
-    Settings values = {0, 0, 1, 0};
+    Settings values;
     std::string error;
-    EXPECT_NE(settings_not_parsed, parse_settings_text(text, values, error)) << error << "\n" << text;
+    EXPECT_NE(SettingsRead::not_parsed, parse_settings_text(text, values, error)) << error << "\n" << text;
     return values;
 }
 

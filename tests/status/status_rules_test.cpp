@@ -74,7 +74,7 @@ status::StatusReport healthy()
     status::StatusReport report;
     report.agent.running = true;
     report.provider.installed = true;
-    report.settings.code = settings_unchanged;
+    report.settings.code = SettingsRead::unchanged;
     report.settings.taken = true;
     status::CertificateReport certificate;
     certificate.days_left = 31;
@@ -96,7 +96,7 @@ TEST(StatusExit, FirstThatAppliesInOrderOneFourThreeFiveTwo)
     EXPECT_EQ(2, status::exit_status(report));
     report.keeper = {true, false, "stopped", false, {}};
     EXPECT_EQ(5, status::exit_status(report));
-    report.settings.code = settings_not_trusted;
+    report.settings.code = SettingsRead::not_trusted;
     report.settings.taken = false;
     EXPECT_EQ(3, status::exit_status(report));
     report.provider.installed = false;
@@ -110,7 +110,7 @@ TEST(StatusExit, EveryProblemListedMostUrgentFirst)
     status::StatusReport report = healthy();
     report.certificates[0].days_left = 6;
     report.certificates.push_back(report.certificates[0]);
-    report.settings.code = settings_not_parsed;
+    report.settings.code = SettingsRead::not_parsed;
     report.settings.taken = false;
     report.agent.running = false;
     std::vector<int> statuses;
@@ -216,7 +216,7 @@ TEST(StatusJson, FieldNamesAndNullsAsFleetToolsRead)
 TEST(StatusTable, MarksDueCertificatesAndTheStateOfEachPart)
 {
     status::StatusReport report = healthy();
-    report.settings.code = settings_not_parsed;
+    report.settings.code = SettingsRead::not_parsed;
     report.settings.taken = false;
     report.settings.holds_cleaning = true;
     report.settings.reason = "unrecognised option 'x'";
