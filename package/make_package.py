@@ -53,7 +53,7 @@ KEEPER_VARIABLES = {"KeeperService": "service_name", "KeeperDisplayName": "displ
                     "KeeperRetentionValue": "retention_value"}
 UPGRADE_CODE = "6B1E4C36-3B0D-4E4B-9B55-3F1C2A7E9D11"
 # Security the package sets (MsiLockPermissionsEx; wixl cannot).
-# docs/administrators.md gives each entry's reason; Windows applies them,
+# docs/administrators/reliability-and-security.md gives each entry's reason; Windows applies them,
 # Wine ignores them. In c:\nivra users list and read, and append to the
 # files that let them (the day's logs); they add, delete and change nothing.
 DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)(A;OIIO;0x1200a9;;;BU)"
@@ -211,7 +211,9 @@ def edit_table(msi, work, name, edit, added=()):
                 rows + [list(map(str, row)) for row in added])
 
 
+# The administrators' guide: an index page and the pages it links, in its order.
 GUIDE = HERE.parent / "docs" / "administrators.md"
+GUIDE_PAGE_LINK = re.compile(r"\]\((administrators/[\w-]+\.md)(?:#[^)]*)?\)")
 PAGE = """<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>%s</title>
 <style>body{font-family:sans-serif;max-width:60em;margin:auto;padding:1em}table{border-collapse:collapse}
@@ -222,18 +224,76 @@ td,th{border:1px solid #999;padding:.2em .4em;vertical-align:top}code,pre{backgr
 """
 
 
+def guide_pages():
+    """The guide's files: the index page, then every page it links, in its
+    order. A page in the guide's folder that the index does not link would
+    be left out of the package without a word, so it is refused."""
+    pages = [GUIDE]
+    for link in GUIDE_PAGE_LINK.findall(GUIDE.read_text(encoding="utf-8")):
+        if GUIDE.parent / link not in pages:
+            pages.append(GUIDE.parent / link)
+    missing = [str(page) for page in pages if not page.is_file()]
+    unlinked = sorted(str(page) for page in (GUIDE.parent / "administrators").glob("*.md") if page not in pages)
+    if missing or unlinked or len(pages) == 1:
+        raise PackageError("the administrators' guide's index links missing pages %s and leaves out %s"
+                           % (missing, unlinked))
+    return pages
+
+
+def guide_text():
+    """The whole guide as one Markdown text, its pages in order."""
+    return "\n\n".join(page.read_text(encoding="utf-8") for page in guide_pages())
+
+
+def joined_links(body, pages):
+    """The links between the pages of the rendered guide, made links within
+    the one HTML page that joins them: a page's heading keeps its own id, a
+    page itself is its title. Links elsewhere (the README, the developers'
+    guide) are left as they are. Every link within must reach an id."""
+    titles = re.findall(r'<h1 id="([^"]+)"', body)
+    if len(titles) != len(pages):
+        raise PackageError("each page of the administrators' guide starts with its one title")
+    title_of = {page.name: title for page, title in zip(pages, titles)}
+
+    def within(link):
+        name, anchor = link.group(1), link.group(2)
+        return 'href="#%s"' % (anchor or title_of[name]) if name in title_of else link.group(0)
+
+    body = re.sub(r'href="(?:[\w.-]*/)*([\w-]+\.md)(?:#([^"]*))?"', within, body)
+    ids = set(re.findall(r'\bid="([^"]+)"', body))
+    # The renderer numbers a second heading of the same text; a link meant for it reaches the first.
+    alike = sorted(i for i in ids if re.sub(r"_\d+$", "", i) != i and re.sub(r"_\d+$", "", i) in ids)
+    broken = sorted(set(re.findall(r'href="#([^"]*)"', body)) - ids)
+    if alike or broken:
+        raise PackageError("the administrators' guide has headings that read alike %s and links to no heading %s"
+                           % (alike, broken))
+    return body
+
+
 def render_guide(folder):
     """The administrators' guide as HTML, rendered by python3-markdown's
-    markdown_py: the whole guide, and an index of its sections."""
-    body = run("markdown_py", "-e", "utf-8", "-x", "tables", "-x", "fenced_code", "-x", "toc", GUIDE)
+    markdown_py: its pages joined into one, and an index of the pages and
+    their sections."""
+    pages = guide_pages()
+    body = run("markdown_py", "-e", "utf-8", "-x", "tables", "-x", "fenced_code", "-x", "toc",
+               input=guide_text().encode("utf-8"))
+    body = joined_links(body, pages)
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "administrators.html").write_text(PAGE % ("Keyhaven for administrators", body), encoding="utf-8")
-    sections = re.findall(r'<h2 id="([^"]+)">(.*?)</h2>', body)
-    if not sections:
+    headings = re.findall(r'<h([12]) id="([^"]+)">(.*?)</h[12]>', body)
+    if not any(level == "2" for level, _, _ in headings):
         raise PackageError("the administrators' guide rendered without sections")
-    items = "\n".join('<li><a href="administrators.html#%s">%s</a></li>' % section for section in sections)
+    items = []
+    for level, anchor, title in headings[1:]:
+        link = '<a href="administrators.html#%s">%s</a>' % (anchor, title)
+        if level == "1":
+            items += ["</ul></li>"] if items else []
+            items.append("<li>%s<ul>" % link)
+        else:
+            items.append("<li>%s</li>" % link)
     index = '<h1>Keyhaven for administrators</h1>\n<ul>\n<li><a href="administrators.html">The whole guide</a></li>\n'
-    (folder / "index.html").write_text(PAGE % ("Keyhaven: guide", index + items + "\n</ul>"), encoding="utf-8")
+    (folder / "index.html").write_text(PAGE % ("Keyhaven: guide", index + "\n".join(items) + "</ul></li>\n</ul>"),
+                                       encoding="utf-8")
 
 
 def about_url_valid(url):

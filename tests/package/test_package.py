@@ -50,7 +50,7 @@ def release_name(package):
 
 def readme_commands():
     """The command lines of the guide's "Deploying" section, in order."""
-    text = (REPO / "docs" / "administrators.md").read_text()
+    text = make_package.guide_text()
     section = text[text.index("\n## Deploying\n"):]
     section = section[:section.index("\n## ", 1)]
     blocks = re.findall(r"\n```\n(.*?)\n```", section, re.S)
@@ -467,7 +467,7 @@ class PackageData(unittest.TestCase):
                                    "MsiLockPermissionsEx"], stdout=subprocess.PIPE, check=True).stdout.decode()
         rows = {f[0]: (f[2], f[3], f[4]) for f in (line.split("\t") for line in exported.splitlines()[3:] if line)}
         shown = dict(re.findall(r"^ +(c:\\nivra(?:\\Keyhaven\.ini)?) +(O:\S+)$",
-                                (REPO / "docs" / "administrators.md").read_text(), re.M))
+                                make_package.guide_text(), re.M))
         self.assertEqual({"DataFolderSecurity": ("CreateFolder", shown["c:\\nivra"], ""),
                           "SettingsSecurity": ("File", shown["c:\\nivra\\Keyhaven.ini"], "")}, rows)
 
