@@ -83,18 +83,18 @@ void change_phases(PollingState& state, const std::string& prefix)
     sample(prefix + ".census", cost_since(start));
 
     start = read_meter();
-    crypt_utils::enum_containers(state.settings, state.current_containers);
+    (void)crypt_utils::enum_containers(state.settings, state.current_containers);
     sample(prefix + ".enumeration", cost_since(start));
 
     const std::vector<std::string> fresh = new_containers(state.current_containers, state.known_containers);
     state.known_containers = state.current_containers;
     start = read_meter();
-    crypt_utils::clean_local_storage(state.current_containers);
+    (void)crypt_utils::clean_local_storage(state.current_containers);
     sample(prefix + ".cleaning", cost_since(start));
 
     start = read_meter();
     for (const auto& name : fresh)
-        crypt_utils::import_if_not_exists(name, state.settings);
+        (void)crypt_utils::import_if_not_exists(name, state.settings);
     sample(prefix + ".import", cost_since(start));
     sample(prefix + ".new_containers", static_cast<double>(fresh.size()));
 }
@@ -148,13 +148,13 @@ void clean_round(int count, const std::vector<std::string>& list, const std::vec
 
     perf_store::Snapshot().put_back();
     perf_store::add(unrelated);
-    measure(prefix + ".empty", 1, [] { crypt_utils::clean_local_storage({}); });
+    measure(prefix + ".empty", 1, [] { (void)crypt_utils::clean_local_storage({}); });
     if (perf_store::count() != 0)
         note(prefix + ": the empty-list pass left certificates in the store");
 
     perf_store::Snapshot().put_back();
     perf_store::add(matching);
-    measure(prefix + ".full", 1, [&] { crypt_utils::clean_local_storage(list); });
+    measure(prefix + ".full", 1, [&] { (void)crypt_utils::clean_local_storage(list); });
     if (perf_store::count() != count)
         note(prefix + ": the full-list pass deleted certificates it should have kept");
 }
@@ -197,7 +197,7 @@ int run_cleaning(const Options& options)
     const StandinProviderKept provider_kept;
     const perf_store::Snapshot store = perf_store::Snapshot::take();
     std::vector<std::string> list;
-    crypt_utils::enum_containers(Settings{}, list);
+    (void)crypt_utils::enum_containers(Settings{}, list);
     const std::vector<std::string> serials = container_serials(list);
     if (serials.empty()) {
         note("no container certificate could be read: nothing to keep");

@@ -88,7 +88,7 @@ int run_units(const Options& options)
     const int reps = options.number("reps", 5);
     std::vector<std::string> containers;
     const Settings settings;
-    crypt_utils::enum_containers(settings, containers);
+    (void)crypt_utils::enum_containers(settings, containers);
     if (containers.empty()) {
         note("the provider shows no container");
         return 1;
@@ -122,7 +122,7 @@ int run_units(const Options& options)
             int rc = 0;
             const crypt_utils::CertContext certificate = crypt_utils::get_cert_context(container, rc);
         });
-        measure("units.import_known", count, [&] { crypt_utils::import_if_not_exists(container, settings); });
+        measure("units.import_known", count, [&] { (void)crypt_utils::import_if_not_exists(container, settings); });
     }
     measure_turn_held();
     return 0;

@@ -13,7 +13,7 @@ struct CleaningHold {
     bool held = false;  // by the last read's status
 };
 
-enum class HoldChange { none, started, ended };
+enum class [[nodiscard]] HoldChange { none, started, ended };
 
 // Takes up one read's status; says whether holding started or ended with it.
 HoldChange follow_settings_read(CleaningHold& hold, SettingsRead code);

@@ -74,7 +74,8 @@ void handle_carrier_change(PollingState& state, const CensusResult& census)
     const bool cleaning = cleaning_on(state.cleaning_hold, state.settings.clean_storage);
     if (census.total == 0 && cleaning) {
         state.known_containers.clear();
-        crypt_utils::clean_local_storage({});
+        // Each of these routines logs its own outcome; the turn goes on whatever it was.
+        (void)crypt_utils::clean_local_storage({});
         return;
     }
     const Enumeration outcome = enumerate_with_retries(state);
@@ -86,11 +87,11 @@ void handle_carrier_change(PollingState& state, const CensusResult& census)
         if (outcome == Enumeration::failed)
             log_write(WARNING, "containers could not be enumerated, [MY] storage is not cleaned");
         else
-            crypt_utils::clean_local_storage(state.current_containers);
+            (void)crypt_utils::clean_local_storage(state.current_containers);
     }
     list_new_containers(fresh);
     for (const auto& name : fresh)
-        crypt_utils::import_if_not_exists(name, state.settings);
+        (void)crypt_utils::import_if_not_exists(name, state.settings);
 }
 
 }  // namespace

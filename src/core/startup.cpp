@@ -68,7 +68,7 @@ void log_versions()
     // Logged even when the provider cannot say: the lines then stay empty.
     std::string product_version;
     std::string kernel_version;
-    crypt_utils::get_provider_version(product_version, kernel_version);
+    (void)crypt_utils::get_provider_version(product_version, kernel_version);
     log_write(INFO, "Crypto-Pro CSP product version: %s", product_version.c_str());
     log_write(INFO, "Crypto-Pro SKZI kernel version: %s KC1", kernel_version.c_str());
 

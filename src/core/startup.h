@@ -7,4 +7,4 @@ constexpr char instance_mutex_name[] = "keyhaven_mutex";
 
 // Everything the process does: single-instance guard, start-up lines, the
 // settings, the desktop chores, then the polling cycle. Returns the exit code.
-int run_agent();
+[[nodiscard]] int run_agent();

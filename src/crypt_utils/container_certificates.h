@@ -22,7 +22,7 @@ CertContext get_cert_context(const std::string& container, int& rc);
 // (rc 101) or outside its validity period (rc 100); may mark the container
 // default first, as the settings' mark_default says. 0 when an import was
 // attempted.
-int import_if_not_exists(const std::string& container, const Settings& settings);
-int import_certificate(const std::string& container);
+[[nodiscard]] int import_if_not_exists(const std::string& container, const Settings& settings);
+[[nodiscard]] int import_certificate(const std::string& container);
 
 }  // namespace crypt_utils

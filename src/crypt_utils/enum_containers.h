@@ -14,7 +14,7 @@ namespace crypt_utils {
 // whole list was read (it may be empty); otherwise the Windows error code of
 // the failing call, with the list empty: ERROR_NO_MORE_ITEMS (259) when the
 // provider has no container or they are busy.
-int enum_containers(const Settings& settings, std::vector<std::string>& containers);
+[[nodiscard]] int enum_containers(const Settings& settings, std::vector<std::string>& containers);
 
 // True when the container's key sits on a card in a reader that passes
 // CarrierCensus::probe_reader; false otherwise and on every failure. Logs nothing.

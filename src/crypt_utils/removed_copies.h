@@ -26,7 +26,7 @@ RemovedCertificate describe_removed(PCCERT_CONTEXT certificate);
 
 // Writes the copy and records it in the index, for a deletion that
 // succeeded; false with a short reason.
-bool keep_removed_copy(const RemovedCertificate& removed, std::string& failure);
+[[nodiscard]] bool keep_removed_copy(const RemovedCertificate& removed, std::string& failure);
 
 // "<local application data>\Keyhaven\Removed certificates\" of this
 // process's user; created when create is set. Empty, with a reason, on failure.

@@ -20,6 +20,6 @@ std::string extract_issuer_attribute(PCCERT_CONTEXT certificate);
 // 0, or the error of opening the store. A container whose certificate read
 // failed without an error code leaves it unknown what that container
 // protects: then nothing is deleted (rc_failed_without_code).
-int clean_local_storage(std::vector<std::string> containers);
+[[nodiscard]] int clean_local_storage(std::vector<std::string> containers);
 
 }  // namespace crypt_utils

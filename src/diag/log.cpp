@@ -14,7 +14,7 @@ namespace {
 // line that cannot be written is dropped for that file, without a word.
 void append_line(const std::tm& when, bool minimal, const char* line)
 {
-    append_line_to_file(data_directory() + log_line::file_name(when, minimal), line);
+    (void)append_line_to_file(data_directory() + log_line::file_name(when, minimal), line);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ struct RepeatedFailure {
     unsigned long long written_at_ms = 0;
 };
 
-enum class FailureStep {
+enum class [[nodiscard]] FailureStep {
     write,  // log the failure's line now
     quiet,  // the same failure, logged less than a period ago
     ended,  // it was failing and is no longer: say so once

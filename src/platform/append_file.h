@@ -12,7 +12,7 @@
 // security. False when the file cannot be opened or written, and when it is
 // not taken: a second link to it, a reparse point, or, made by someone
 // else, a security that lets another user read or re-permission it.
-bool append_line_to_file(const std::string& path, const char* line);
+[[nodiscard]] bool append_line_to_file(const std::string& path, const char* line);
 
 // The security every log file is made with, whoever makes it (an agent,
 // the package), as SDDL without an owner.
@@ -27,4 +27,4 @@ const unsigned long long append_lock_offset = 0x4000000000000000ull;
 // every agent gives the files it makes; never opens what already stands at
 // that name (a file, a link). 0 when made, otherwise the Windows error
 // (ERROR_FILE_EXISTS when anything stands there).
-unsigned long create_log_file(const std::string& path);
+[[nodiscard]] unsigned long create_log_file(const std::string& path);

@@ -34,15 +34,15 @@ bool security_of_descriptor(PSECURITY_DESCRIPTOR descriptor, file_trust::FileSec
 // Owner and DACL of the file or folder at path, links followed, through
 // read_handle_security: ERROR_SUCCESS, or the error that kept them from
 // being read (a missing file included).
-DWORD read_file_security(const std::string& path, file_trust::FileSecurity& security);
+[[nodiscard]] DWORD read_file_security(const std::string& path, file_trust::FileSecurity& security);
 
 // Owner and DACL of the file or folder an open handle (with READ_CONTROL)
 // stands for: ERROR_SUCCESS, or the error that kept them from being read.
-DWORD read_handle_security(HANDLE file, file_trust::FileSecurity& security);
+[[nodiscard]] DWORD read_handle_security(HANDLE file, file_trust::FileSecurity& security);
 
 // Whether a file opened with READ_CONTROL may be trusted under the rule of
 // file_trust::only_trusted_can_change with changing: besides the rule, it has
 // one name only and is no reparse point, since a second name may be any
 // user's link to a file they cannot change. Judged on the open handle, so
 // the file judged is the file then read. On false, reason says why.
-bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason);
+[[nodiscard]] bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason);

@@ -18,7 +18,7 @@ struct Settings {
 };
 
 // The status of one read; the values are the numbers the log writes.
-enum class SettingsRead : int {
+enum class [[nodiscard]] SettingsRead : int {
     unchanged = 0,
     changed = 300,
     not_opened = 301,      // the file is not there at all

@@ -4,6 +4,7 @@
 #include "platform/file_security.h"
 #include "platform/text.h"
 #include "platform/owned.h"
+#include "platform/whole_file.h"
 #include "settings/settings_parser.h"
 #include "settings/settings_text.h"
 
@@ -29,32 +30,25 @@ bool ansi_from_utf16(const std::u16string& units, std::string& text)
     return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, count, &text[0], size, nullptr, nullptr) == size;
 }
 
-SettingsRead read_bytes(HANDLE file, std::string& bytes, std::string& reason)
+// The file's bytes, read up to the size it had when asked; false with the
+// reason when they are not read.
+bool read_bytes(HANDLE file, std::string& bytes, std::string& reason)
 {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size)) {
-        reason = with_error("its size cannot be read", GetLastError());
-        return SettingsRead::not_readable;
-    }
-    if (size.QuadPart > largest_file) {
+    DWORD error = 0;
+    switch (read_whole_file(file, largest_file, bytes, error)) {
+    case WholeFile::read:
+        return true;
+    case WholeFile::size_unknown:
+        reason = with_error("its size cannot be read", error);
+        break;
+    case WholeFile::too_large:
         reason = "it is larger than 16 MiB";
-        return SettingsRead::not_readable;
+        break;
+    case WholeFile::not_read:
+        reason = with_error("it cannot be read", error);
+        break;
     }
-    // A file that grows meanwhile is read up to the size it had.
-    bytes.resize(static_cast<std::string::size_type>(size.QuadPart));
-    DWORD total = 0;
-    while (total < bytes.size()) {
-        DWORD got = 0;
-        if (!ReadFile(file, &bytes[total], static_cast<DWORD>(bytes.size()) - total, &got, nullptr)) {
-            reason = with_error("it cannot be read", GetLastError());
-            return SettingsRead::not_readable;
-        }
-        if (got == 0)
-            break;
-        total += got;
-    }
-    bytes.resize(total);
-    return SettingsRead::unchanged;
+    return false;
 }
 
 }  // namespace
@@ -79,7 +73,7 @@ SettingsRead load_settings_file(const std::string& path, Settings& target, std::
     if (!open_file_trusted(file.get(), file_trust::changing_rights_with_append, reason))
         return SettingsRead::not_trusted;
     std::string bytes;
-    if (read_bytes(file.get(), bytes, reason) != SettingsRead::unchanged)
+    if (!read_bytes(file.get(), bytes, reason))
         return SettingsRead::not_readable;
     file.free_now();
 

@@ -144,15 +144,15 @@ TEST_F(Import, MarkDefaultMarksEveryHandledContainerInTurn)
     ASSERT_TRUE(personal_store::add(der));
     std::string first = container("first", certificate("0A09", "First"));
     std::string second = container("second", der);
-    crypt_utils::import_if_not_exists(first, settings);
-    crypt_utils::import_if_not_exists(second, settings);  // already in the store: marked all the same
+    (void)crypt_utils::import_if_not_exists(first, settings);
+    (void)crypt_utils::import_if_not_exists(second, settings);  // already in the store: marked all the same
     EXPECT_THAT(bench_provider::marks(), ElementsAre(first, second));
     Lines lines = minimal_lines();
     EXPECT_EQ(2, std::count(lines.begin(), lines.end(), info + "container was marked as default container"));
 
     settings.mark_default = 2;
     agent_log::clear();
-    crypt_utils::import_if_not_exists(first, settings);
+    (void)crypt_utils::import_if_not_exists(first, settings);
     EXPECT_EQ(2u, bench_provider::marks().size());
     EXPECT_EQ(info + "skip putting a default mark according to service settings", minimal_lines().at(0));
 }
@@ -205,7 +205,7 @@ TEST_F(Import, FailuresStopWithTheErrorLineOfTheirStep)
 TEST_F(Import, ClosingLinesShowTheCleanUpOrder)
 {
     std::string name = container("alpha", certificate("0A0D", "Alpha"));
-    crypt_utils::import_if_not_exists(name, settings);
+    (void)crypt_utils::import_if_not_exists(name, settings);
     Lines debug;
     for (const auto& line : trace_lines::entries())
         if (line.rfind("[  DEBUG  ]: \t- ", 0) == 0 || line.rfind("[  DEBUG  ]: <---", 0) == 0)

@@ -168,14 +168,14 @@ TEST_F(StoreCleaning, CertificateWithoutCommonNameIsDeletedWithAnEmptyName)
     wanted.serial = "31";
     wanted.with_cn = false;
     ASSERT_TRUE(personal_store::add(bench_provider::make_certificate(wanted)));
-    crypt_utils::clean_local_storage({});
+    (void)crypt_utils::clean_local_storage({});
     EXPECT_THAT(cleaning_lines(), ElementsAre(info + " === cleaning [MY] storage: ===", info + "\t * ",
                                               info + " === end of clean ==="));
 }
 
 TEST_F(StoreCleaning, PassLogsItsTraceAndClosesTheStore)
 {
-    crypt_utils::clean_local_storage({});
+    (void)crypt_utils::clean_local_storage({});
     EXPECT_EQ((Lines{"[  DEBUG  ]: ----> calling clean_local_storage()", info + " === cleaning [MY] storage: ===",
                      info + " === end of clean ===", "[  DEBUG  ]: clean up:", "[  DEBUG  ]: \t- h_cert_store",
                      "[  DEBUG  ]: <--- closing clean_local_storage(), rc=0|0x00000000"}),
