@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 using apdu::Bytes;

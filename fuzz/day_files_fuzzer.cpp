@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 using expiry::CalendarDate;

@@ -23,6 +23,8 @@
 #include <memory>
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -48,7 +50,7 @@ bool valid_time(const std::tm& when)
     return in_range(when.tm_hour, 0, 23) && in_range(when.tm_min, 0, 59) && in_range(when.tm_sec, 0, 60);
 }
 
-void check_assembly(const std::tm& when, unsigned level, const char* message)
+void check_assembly(const std::tm& when, LogLevel level, const char* message)
 {
     // Exactly as large as the log's buffer, so a write past it is caught.
     std::unique_ptr<char[]> line(new char[log_line::line_buffer_size]);
@@ -92,7 +94,7 @@ std::string read_whole(const fs::path& path)
 
 // One log_write: its line, whole, in the day's full file and, unless DEBUG,
 // in the minimal one; nothing else in the folder.
-void check_log_write(unsigned level, const char* format, const char* argument)
+void check_log_write(LogLevel level, const char* format, const char* argument)
 {
     log_write(level, format, argument);
 
@@ -108,10 +110,10 @@ void check_log_write(unsigned level, const char* format, const char* argument)
         (name.compare(0, 17, "Keyhaven_minimal_") == 0 ? minimal : full) = read_whole(entry.path());
         fs::remove(entry.path());
     }
-    FUZZ_CHECK(files == (level == DEBUG ? 1 : 2));
+    FUZZ_CHECK(files == (level == LogLevel::debug ? 1 : 2));
     FUZZ_CHECK(full.size() == log_line::stamp_length + expected.size());
     FUZZ_CHECK(full.compare(log_line::stamp_length, std::string::npos, expected) == 0);
-    FUZZ_CHECK(level == DEBUG || minimal == full);
+    FUZZ_CHECK(level == LogLevel::debug || minimal == full);
 }
 
 int field(const std::uint8_t* data)
@@ -139,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 26)
         return 0;
-    const unsigned level = data[0] < 4 ? data[0] : data[0] * 0x01010101u;
+    const LogLevel level = static_cast<LogLevel>(data[0] < 4 ? data[0] : data[0] * 0x01010101u);
     const char* format = formats[data[1] % (sizeof formats / sizeof formats[0])];
     std::tm when = {};
     when.tm_hour = field(data + 2);

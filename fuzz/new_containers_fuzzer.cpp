@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::vector<std::string> current, known;

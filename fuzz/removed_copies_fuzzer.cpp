@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string bytes(reinterpret_cast<const char*>(data), size);

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+using namespace keyhaven;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);

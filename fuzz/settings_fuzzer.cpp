@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 // Lines as std::getline gives them: split at "\n", a final empty piece dropped.

@@ -25,6 +25,8 @@
 
 #include <cstdio>
 
+using namespace keyhaven;
+
 namespace perf {
 
 namespace {

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+using namespace keyhaven;
+
 namespace perf {
 
 namespace {

@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <string>
 
+using namespace keyhaven;
+
 namespace perf {
 
 namespace {

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <ctime>
 
+using namespace keyhaven;
+
 namespace perf {
 
 void pauses_off()

@@ -6,6 +6,8 @@
 
 #include <string>
 
+using namespace keyhaven;
+
 namespace perf {
 
 // Every pause and wait of the agent becomes 0 ms (through the time seam).

@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <ctime>
 
+using namespace keyhaven;
+
 namespace perf {
 
 namespace {
@@ -26,7 +28,7 @@ namespace {
 // day) and the cost of the lines after. Yields, not sleeps: no timer tick.
 void measure_turn_held()
 {
-    log_write(INFO, "bench_perf: a line before the turn is held");
+    log_write(LogLevel::info, "bench_perf: a line before the turn is held");
     const std::time_t now = std::time(nullptr);
     std::tm when = {};
     localtime_s(&when, &now);
@@ -44,7 +46,7 @@ void measure_turn_held()
     double worst = 0;
     for (int line = 0; line < 6; ++line)
         worst = std::max(worst, measure("units.log_info_turn_held", 1, [] {
-                                    log_write(INFO, "bench_perf: an info line while the turn is held");
+                                    log_write(LogLevel::info, "bench_perf: an info line while the turn is held");
                                 }).wall_ms);
     sample("units.log_info_turn_held_worst.wall_ms", worst);
     for (HANDLE holder : holders)
@@ -62,7 +64,7 @@ void bare_debug_line()
     std::tm when = {};
     localtime_s(&when, &now);
     char line[log_line::line_buffer_size] = {};
-    log_line::assemble(line, when, DEBUG, "bench_perf: a debug line");
+    log_line::assemble(line, when, LogLevel::debug, "bench_perf: a debug line");
     const std::string text = with_crlf(line);
     const std::string path = data_directory() + log_line::file_name(when, false);
     HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
@@ -97,9 +99,9 @@ int run_units(const Options& options)
     sample("units.store_certificates", perf_store::count());
     for (int rep = 0; rep < reps; ++rep) {
         measure("units.data_directory", count, [] { data_directory(); });
-        measure("units.log_debug", count, [] { log_write(DEBUG, "bench_perf: a debug line"); });
+        measure("units.log_debug", count, [] { log_write(LogLevel::debug, "bench_perf: a debug line"); });
         measure("units.log_debug_unchecked", count, [] { bare_debug_line(); });
-        measure("units.log_info", count, [] { log_write(INFO, "bench_perf: an info line"); });
+        measure("units.log_info", count, [] { log_write(LogLevel::info, "bench_perf: an info line"); });
         measure("units.store_open", count, [] {
             HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
             if (store)

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace keyhaven;
+
 int main(int argc, char** argv)
 {
     const bool turn = argc > 1 && std::strcmp(argv[1], "--turn") == 0;

@@ -1,5 +1,7 @@
 #include "carriers/apdu.h"
 
+namespace keyhaven {
+
 namespace apdu {
 
 Bytes probe_command()
@@ -41,3 +43,5 @@ std::int32_t exchange(const Bytes& command, Bytes& response, const Transmit& tra
 }
 
 }  // namespace apdu
+
+}  // namespace keyhaven

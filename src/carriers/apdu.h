@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+namespace keyhaven {
+
 namespace apdu {
 
 using Bytes = std::vector<unsigned char>;
@@ -40,3 +42,5 @@ using Transmit = std::function<std::int32_t(const Bytes& command, Bytes& reply)>
 std::int32_t exchange(const Bytes& command, Bytes& response, const Transmit& transmit);
 
 }  // namespace apdu
+
+}  // namespace keyhaven

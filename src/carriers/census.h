@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 struct CensusResult {
     std::uint16_t total;  // cards + tokens of this census, modulo 65,536
     bool changed;
@@ -39,3 +41,5 @@ public:
     int tokens_count = 0;
     int cards_count = 0;
 };
+
+}  // namespace keyhaven

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <type_traits>
 
+namespace keyhaven {
+
 static_assert(std::is_same<SCARDHANDLE, std::uintptr_t>::value, "census.h passes card handles as uintptr_t");
 
 namespace {
@@ -162,3 +164,5 @@ std::int32_t CarrierCensus::transmit_apdu(std::uintptr_t card, const std::vector
         return transmit_once(card, next, reply);
     });
 }
+
+}  // namespace keyhaven

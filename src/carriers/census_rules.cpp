@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+namespace keyhaven {
+
 namespace census_rules {
 
 namespace {
@@ -49,3 +51,5 @@ CensusVerdict judge_counts(int old_tokens, int old_cards, int new_tokens, int ne
 }
 
 }  // namespace census_rules
+
+}  // namespace keyhaven

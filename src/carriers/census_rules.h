@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace census_rules {
 
 // Readers whose name contains "FT SCR" or "Rutoken Magistra" (case-sensitive).
@@ -29,3 +31,5 @@ struct CensusVerdict {
 CensusVerdict judge_counts(int old_tokens, int old_cards, int new_tokens, int new_cards, int ignore_cards);
 
 }  // namespace census_rules
+
+}  // namespace keyhaven

@@ -1,5 +1,7 @@
 #include "core/cleaning_hold.h"
 
+namespace keyhaven {
+
 HoldChange follow_settings_read(CleaningHold& hold, SettingsRead code)
 {
     const bool taken = settings_taken(code);
@@ -32,3 +34,5 @@ const char* why_settings_hold_cleaning(SettingsRead code)
         return "the settings file was not read";
     }
 }
+
+}  // namespace keyhaven

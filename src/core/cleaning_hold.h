@@ -8,6 +8,8 @@
 
 #include "settings/settings.h"
 
+namespace keyhaven {
+
 struct CleaningHold {
     bool settings_taken_once = false;
     bool held = false;  // by the last read's status
@@ -23,3 +25,5 @@ bool cleaning_on(const CleaningHold& hold, int clean_storage);
 
 // Why a read status holds cleaning, for the log.
 const char* why_settings_hold_cleaning(SettingsRead code);
+
+}  // namespace keyhaven

@@ -4,5 +4,5 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    return run_agent();
+    return keyhaven::run_agent();
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace keyhaven {
+
 std::vector<std::string> new_containers(const std::vector<std::string>& current,
                                         const std::vector<std::string>& known)
 {
@@ -16,3 +18,5 @@ std::vector<std::string> new_containers(const std::vector<std::string>& current,
     }
     return fresh;
 }
+
+}  // namespace keyhaven

@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+namespace keyhaven {
+
 namespace {
 
 const DWORD poll_period_ms = 1000;
@@ -32,7 +34,8 @@ void reread_settings(PollingState& state)
     Settings& settings = state.settings;
     const SettingsRead code = read_settings(package_names::settings_file, settings, state.failure_reminder_ms);
     if (code == SettingsRead::changed)
-        log_write(INFO, "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
+        log_write(LogLevel::info,
+                  "settings are changed: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
                   settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);
     hold_cleaning_by_settings_read(state.cleaning_hold, code);
 }
@@ -45,11 +48,13 @@ Enumeration enumerate_with_retries(PollingState& state)
     int rc = crypt_utils::enum_containers(state.settings, state.current_containers);
     for (int retry = 1; rc != 0 && retry <= retry_limit; ++retry) {
         if (state.census.take_census(state.settings).total == 0) {
-            log_write(WARNING, "aborting enumeration process: all carriers were ejected");
+            log_write(LogLevel::warning, "aborting enumeration process: all carriers were ejected");
             return Enumeration::aborted;
         }
-        log_write(WARNING, "error enumeration containers (ERROR_NO_MORE_ITEMS) - containers are busy by another program");
-        log_write(WARNING, "waiting %4.1f seconds and retrying <%d/%d> enumerate containers...", retry_pause_logged_s,
+        log_write(LogLevel::warning,
+                  "error enumeration containers (ERROR_NO_MORE_ITEMS) - containers are busy by another program");
+        log_write(LogLevel::warning, "waiting %4.1f seconds and retrying <%d/%d> enumerate containers...",
+                  retry_pause_logged_s,
                   retry, retry_limit);
         Sleep(timing_ms(retry_pause_ms));
         rc = crypt_utils::enum_containers(state.settings, state.current_containers);
@@ -60,13 +65,13 @@ Enumeration enumerate_with_retries(PollingState& state)
 void list_new_containers(const std::vector<std::string>& fresh)
 {
     if (fresh.empty()) {
-        log_write(INFO, "no new containers found");
+        log_write(LogLevel::info, "no new containers found");
         return;
     }
-    log_write(INFO, " === found %d container(s) to import: ===", static_cast<int>(fresh.size()));
+    log_write(LogLevel::info, " === found %d container(s) to import: ===", static_cast<int>(fresh.size()));
     for (const auto& name : fresh)
-        log_write(INFO, "\t * %s", log_name(name).c_str());
-    log_write(INFO, " === end of list ===");
+        log_write(LogLevel::info, "\t * %s", log_name(name).c_str());
+    log_write(LogLevel::info, " === end of list ===");
 }
 
 void handle_carrier_change(PollingState& state, const CensusResult& census)
@@ -85,7 +90,7 @@ void handle_carrier_change(PollingState& state, const CensusResult& census)
     // empty answer would delete the certificates of carriers still inserted.
     if (cleaning) {
         if (outcome == Enumeration::failed)
-            log_write(WARNING, "containers could not be enumerated, [MY] storage is not cleaned");
+            log_write(LogLevel::warning, "containers could not be enumerated, [MY] storage is not cleaned");
         else
             (void)crypt_utils::clean_local_storage(state.current_containers);
     }
@@ -100,11 +105,11 @@ void hold_cleaning_by_settings_read(CleaningHold& hold, SettingsRead code)
 {
     switch (follow_settings_read(hold, code)) {
     case HoldChange::started:
-        log_write(WARNING, "[MY] storage is not cleaned until the settings file is read: %s (code=%d)",
+        log_write(LogLevel::warning, "[MY] storage is not cleaned until the settings file is read: %s (code=%d)",
                   why_settings_hold_cleaning(code), static_cast<int>(code));
         break;
     case HoldChange::ended:
-        log_write(INFO, "[MY] storage cleaning follows the settings again (code=%d)", static_cast<int>(code));
+        log_write(LogLevel::info, "[MY] storage cleaning follows the settings again (code=%d)", static_cast<int>(code));
         break;
     case HoldChange::none:
         break;
@@ -114,7 +119,7 @@ void hold_cleaning_by_settings_read(CleaningHold& hold, SettingsRead code)
 void run_polling_turn(PollingState& state)
 {
     if (provider_used_by_kestrel()) {
-        log_write(WARNING, "libKestrel mutex is active, idling...");
+        log_write(LogLevel::warning, "libKestrel mutex is active, idling...");
         Sleep(timing_ms(poll_period_ms));
         return;
     }
@@ -137,7 +142,9 @@ void run_polling_cycle(const Settings& settings, const CleaningHold& hold)
     state.settings = settings;
     state.cleaning_hold = hold;
     state.failure_reminder_ms = timing_ms(failure_reminder_ms);
-    log_write(INFO, "start polling, timeout=%ds", poll_period_logged_s);
+    log_write(LogLevel::info, "start polling, timeout=%ds", poll_period_logged_s);
     for (;;)
         run_polling_turn(state);
 }
+
+}  // namespace keyhaven

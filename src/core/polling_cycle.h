@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 // What the cycle keeps from one turn to the next, for the process's life.
 struct PollingState {
     Settings settings;  // as the last read left them
@@ -21,7 +23,7 @@ struct PollingState {
     CleaningHold cleaning_hold;                   // until settings are taken
     // How often a failure repeating on every turn is logged again; the cycle
     // passes the product's hour through the timing seam once.
-    unsigned long failure_reminder_ms = ::failure_reminder_ms;
+    unsigned long failure_reminder_ms = keyhaven::failure_reminder_ms;
 };
 
 // Takes up a settings read's status: one WARNING when it starts holding the
@@ -34,3 +36,5 @@ void run_polling_turn(PollingState& state);
 // Logs the start and runs turns for ever, from the settings and the hold
 // start-up's read left.
 void run_polling_cycle(const Settings& settings, const CleaningHold& hold);
+
+}  // namespace keyhaven

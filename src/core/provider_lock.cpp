@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+namespace keyhaven {
+
 namespace {
 
 const DWORD lock_wait_ms = 30000;
@@ -19,7 +21,7 @@ double seconds_between(const LARGE_INTEGER& before, const LARGE_INTEGER& after, 
 // True when the wait obtained ownership.
 bool wait_for_other_holder(HANDLE mutex)
 {
-    log_write(DEBUG, "waiting the mutex will be released...");
+    log_write(LogLevel::debug, "waiting the mutex will be released...");
     LARGE_INTEGER frequency, before, after;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&before);
@@ -31,17 +33,20 @@ bool wait_for_other_holder(HANDLE mutex)
 
     switch (result) {
     case WAIT_OBJECT_0:
-        log_write(DEBUG, "mutex ownership is obtained successfully { rc=WAIT_OBJECT_0, wait_time=%0.8f }", wait_time);
+        log_write(LogLevel::debug, "mutex ownership is obtained successfully { rc=WAIT_OBJECT_0, wait_time=%0.8f }",
+                  wait_time);
         return true;
     case WAIT_ABANDONED:
-        log_write(DEBUG, "obtained ownership of the abandoned mutex { rc=WAIT_ABANDONED, wait_time=%0.8f }", wait_time);
+        log_write(LogLevel::debug, "obtained ownership of the abandoned mutex { rc=WAIT_ABANDONED, wait_time=%0.8f }",
+                  wait_time);
         return true;
     case WAIT_TIMEOUT:
-        log_write(WARNING, "time-out interval elapsed, error getting mutex ownership { rc=WAIT_TIMEOUT, wait_time=%0.8f }",
+        log_write(LogLevel::warning,
+                  "time-out interval elapsed, error getting mutex ownership { rc=WAIT_TIMEOUT, wait_time=%0.8f }",
                   wait_time);
         return false;
     default:
-        log_write(ERROR, "error getting mutex ownership, error=%d", static_cast<int>(error));
+        log_write(LogLevel::error, "error getting mutex ownership, error=%d", static_cast<int>(error));
         return false;
     }
 }
@@ -55,10 +60,10 @@ void follow_create_failure(bool failed, DWORD error)
     const unsigned long reminder_ms = failed ? timing_ms(failure_reminder_ms) : 0;
     switch (follow_failure(create_failure, failed, std::to_string(error), GetTickCount64(), reminder_ms)) {
     case FailureStep::write:
-        log_write(ERROR, "CreateMutex() error, code=%d", static_cast<int>(error));
+        log_write(LogLevel::error, "CreateMutex() error, code=%d", static_cast<int>(error));
         break;
     case FailureStep::ended:
-        log_write(INFO, "provider lock can be created again");
+        log_write(LogLevel::info, "provider lock can be created again");
         break;
     case FailureStep::quiet:
     case FailureStep::none:
@@ -78,3 +83,5 @@ ProviderLock acquire_provider_lock()
     const bool owned = handle.held() && (error != ERROR_ALREADY_EXISTS || wait_for_other_holder(handle.get()));
     return ProviderLock(std::move(handle), owned);
 }
+
+}  // namespace keyhaven

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+namespace keyhaven {
+
 constexpr char provider_mutex_name[] = "nivra_crypto_pro_mutex";
 
 // The provider mutex as one working turn holds it. The wait for another
@@ -17,3 +19,5 @@ using ProviderLock = MutexOwnership;
 // Creates (or, if another process holds it, waits up to 30 s for) the
 // provider mutex. The handle is empty only when creation failed.
 [[nodiscard]] ProviderLock acquire_provider_lock();
+
+}  // namespace keyhaven

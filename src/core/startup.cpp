@@ -15,6 +15,8 @@
 #include <string>
 #include <utility>
 
+namespace keyhaven {
+
 namespace {
 
 const DWORD instance_wait_ms = 2000;
@@ -27,13 +29,13 @@ bool may_start_after_waiting_on(HANDLE instance)
 {
     switch (WaitForSingleObject(instance, instance_wait_ms)) {
     case WAIT_OBJECT_0:
-        log_write(WARNING, "keyhaven already running, mutex state: WAIT_OBJECT_0, shutting down...");
+        log_write(LogLevel::warning, "keyhaven already running, mutex state: WAIT_OBJECT_0, shutting down...");
         return false;
     case WAIT_ABANDONED:
-        log_write(WARNING, "keyhaven is not running, mutex state: WAIT_ABANDONED, starting...");
+        log_write(LogLevel::warning, "keyhaven is not running, mutex state: WAIT_ABANDONED, starting...");
         return true;
     default:
-        log_write(WARNING, "keyhaven already running, mutex state: WAIT_TIMEOUT, shutting down...");
+        log_write(LogLevel::warning, "keyhaven already running, mutex state: WAIT_TIMEOUT, shutting down...");
         return false;
     }
 }
@@ -63,27 +65,28 @@ void log_versions()
 {
     std::string module_version;
     if (get_module_version(module_version))
-        log_write(INFO, "module version: %s", module_version.c_str());
+        log_write(LogLevel::info, "module version: %s", module_version.c_str());
 
     // Logged even when the provider cannot say: the lines then stay empty.
     std::string product_version;
     std::string kernel_version;
     (void)crypt_utils::get_provider_version(product_version, kernel_version);
-    log_write(INFO, "Crypto-Pro CSP product version: %s", product_version.c_str());
-    log_write(INFO, "Crypto-Pro SKZI kernel version: %s KC1", kernel_version.c_str());
+    log_write(LogLevel::info, "Crypto-Pro CSP product version: %s", product_version.c_str());
+    log_write(LogLevel::info, "Crypto-Pro SKZI kernel version: %s KC1", kernel_version.c_str());
 
-    log_write(INFO, "OS version: %s", get_os_version().c_str());
+    log_write(LogLevel::info, "OS version: %s", get_os_version().c_str());
 }
 
 SettingsRead read_initial_settings(Settings& settings)
 {
     const SettingsRead code = read_settings(package_names::settings_file, settings);
-    log_write(INFO, "initial settings read: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
+    log_write(LogLevel::info,
+              "initial settings read: [mark_default=%d, ignore_cards=%d, clean_storage=%d, init_plugin=%d]",
               settings.mark_default, settings.ignore_cards, settings.clean_storage, settings.init_plugin);
     if (settings_taken(code))
-        log_write(INFO, "settings read status { OK, code=0 }");
+        log_write(LogLevel::info, "settings read status { OK, code=0 }");
     else
-        log_write(ERROR, "settings read status { ERROR, code=%d }", static_cast<int>(code));
+        log_write(LogLevel::error, "settings read status { ERROR, code=%d }", static_cast<int>(code));
     return code;
 }
 
@@ -97,7 +100,7 @@ int run_agent()
     if (!claim_single_instance(instance, probe))
         return exit_other_instance;
 
-    log_write(INFO, "daemon starts");
+    log_write(LogLevel::info, "daemon starts");
     log_versions();
     Settings settings;
     CleaningHold hold;
@@ -110,3 +113,5 @@ int run_agent()
     run_polling_cycle(settings, hold);
     return exit_cycle_returned;
 }
+
+}  // namespace keyhaven

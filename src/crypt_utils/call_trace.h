@@ -28,6 +28,8 @@
 #include <string>
 #include <string_view>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 constexpr int rc_ok = 0;
@@ -101,3 +103,5 @@ private:
 };
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

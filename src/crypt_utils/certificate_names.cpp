@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 namespace {
@@ -58,3 +60,5 @@ bool read_key_link(PCCERT_CONTEXT certificate, CertificateKeyLink& link)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 // The first common name (OID 2.5.4.3) of the subject, or of the issuer; "" without one.
@@ -27,3 +29,5 @@ struct CertificateKeyLink {
 bool read_key_link(PCCERT_CONTEXT certificate, CertificateKeyLink& link);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 namespace {
@@ -85,14 +87,14 @@ DWORD read_certificate(CallTrace& trace, ContainerRead& read, const char* size_c
 void mark_default_if_asked(CallTrace& trace, HCRYPTPROV provider, const std::string& container, int mark_default)
 {
     if (mark_default != 1) {
-        log_write(INFO, "skip putting a default mark according to service settings");
+        log_write(LogLevel::info, "skip putting a default mark according to service settings");
         return;
     }
     // Only a warning on failure: the import goes on.
     const BYTE* name = reinterpret_cast<const BYTE*>(container.c_str());
     if (trace.tolerated(CryptSetProvParam(provider, pp_container_default, name, 0),
                         "CryptSetProvParam(PP_CONTAINER_DEFAULT)"))
-        log_write(INFO, "container was marked as default container");
+        log_write(LogLevel::info, "container was marked as default container");
 }
 
 // The container name widened for the key link; the buffer grows past its
@@ -158,18 +160,19 @@ int import_if_not_exists(const std::string& container, const Settings& settings)
                                                       CERT_FIND_SUBJECT_CERT, read.certificate.get()->pCertInfo,
                                                       nullptr));
         if (cert_context.held()) {
-            log_write(WARNING, "certificate { %s } was already imported to [MY] before, skipping...",
+            log_write(LogLevel::warning, "certificate { %s } was already imported to [MY] before, skipping...",
                       log_name(subject_text).c_str());
             check_cert_expiration(cert_context.get());
             return trace.set_rc(rc_already_in_store);
         }
-        log_write(INFO, "certificate { %s } not found in [MY] store, importing...", log_name(subject_text).c_str());
+        log_write(LogLevel::info, "certificate { %s } not found in [MY] store, importing...",
+                  log_name(subject_text).c_str());
         if (check_cert_expiration(read.certificate.get()))
             return trace.set_rc(rc_outside_validity);
         if (import_certificate(container) == rc_ok)
-            log_write(INFO, "certificate imported successfully");
+            log_write(LogLevel::info, "certificate imported successfully");
         else
-            log_write(ERROR, "error import certificate to store [MY]");
+            log_write(LogLevel::error, "error import certificate to store [MY]");
     }();
 
     trace.clean_up(read.certificate, cert_context, read.cert_buffer, h_cert_store, subject_buffer, read.key, read.prov);
@@ -226,3 +229,5 @@ int import_certificate(const std::string& container)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

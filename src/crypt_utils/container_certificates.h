@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 // import_if_not_exists: outcomes besides 0, 200 and Windows error codes.
@@ -26,3 +28,5 @@ CertContext get_cert_context(const std::string& container, int& rc);
 [[nodiscard]] int import_certificate(const std::string& container);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

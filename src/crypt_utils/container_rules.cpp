@@ -1,5 +1,7 @@
 #include "crypt_utils/container_rules.h"
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 bool is_registry_container(const std::string& name)
@@ -8,3 +10,5 @@ bool is_registry_container(const std::string& name)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

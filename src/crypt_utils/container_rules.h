@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 // Containers kept in the registry: "REGISTRY" anywhere in the fully
@@ -10,3 +12,5 @@ namespace crypt_utils {
 bool is_registry_container(const std::string& name);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

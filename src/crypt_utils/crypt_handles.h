@@ -12,6 +12,8 @@
 #include <cstring>
 #include <new>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 inline void release_provider(HCRYPTPROV provider)
@@ -93,3 +95,5 @@ private:
 };
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

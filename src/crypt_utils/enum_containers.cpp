@@ -12,6 +12,8 @@
 
 #include <cstring>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 namespace {
@@ -51,11 +53,11 @@ void keep_wanted(const Settings& settings, const std::vector<std::string>& names
         if (is_registry_container(name))
             continue;
         if (settings.ignore_cards == 1 && is_card_container(name)) {
-            log_write(INFO, "ignoring card container according to service settings { container=%s }",
+            log_write(LogLevel::info, "ignoring card container according to service settings { container=%s }",
                       log_name(name).c_str());
             continue;
         }
-        log_write(DEBUG, "container found: %s", log_name(name).c_str());
+        log_write(LogLevel::debug, "container found: %s", log_name(name).c_str());
         containers.push_back(name);
     }
 }
@@ -102,3 +104,5 @@ bool is_card_container(const std::string& container)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

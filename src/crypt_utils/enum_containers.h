@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 // Clears containers, then lists the provider's containers in its order,
@@ -21,3 +23,5 @@ namespace crypt_utils {
 bool is_card_container(const std::string& container);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace {
 
 // What a warning thread needs: its own copy of the text, so that any number
@@ -52,14 +54,14 @@ void start_warning(const std::string& text, UINT style)
 void warn_days_left(unsigned short days, const std::string& common_name)
 {
     const std::string text = expiry::days_left_text(days, common_name);
-    log_write(WARNING, "%s", expiry::days_left_text(days, log_name(common_name)).c_str());
+    log_write(LogLevel::warning, "%s", expiry::days_left_text(days, log_name(common_name)).c_str());
     start_warning(text, days_left_style);
 }
 
 void warn_expired(const std::string& common_name)
 {
     const std::string text = expiry::expired_text(common_name);
-    log_write(ERROR, "%s", expiry::expired_text(log_name(common_name)).c_str());
+    log_write(LogLevel::error, "%s", expiry::expired_text(log_name(common_name)).c_str());
     start_warning(text, expired_style);
 }
 
@@ -97,3 +99,5 @@ bool check_cert_expiration(PCCERT_CONTEXT certificate)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

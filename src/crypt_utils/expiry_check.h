@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 // True when the certificate is outside its validity period; warns the user
@@ -18,3 +20,5 @@ inline unsigned long long ticks(const FILETIME& time)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace keyhaven {
+
 namespace expiry {
 
 namespace {
@@ -128,3 +130,5 @@ std::string expired_text(const std::string& common_name)
 }
 
 }  // namespace expiry
+
+}  // namespace keyhaven

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace expiry {
 
 struct CalendarDate {
@@ -42,3 +44,5 @@ std::string expired_text(const std::string& common_name);
 extern const char box_caption[];
 
 }  // namespace expiry
+
+}  // namespace keyhaven

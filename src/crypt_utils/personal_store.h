@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 const DWORD certificate_encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -13,3 +15,5 @@ const LPCSTR system_store = CERT_STORE_PROV_SYSTEM_W;
 const DWORD current_user = CERT_SYSTEM_STORE_CURRENT_USER;
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

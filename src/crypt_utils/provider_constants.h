@@ -1,4 +1,6 @@
 #pragma once
+
+namespace keyhaven {
 // What the agent fixes about the GOST provider it works with. Values that
 // <wincrypt.h> does not define (or defines differently) are spelled here.
 
@@ -24,3 +26,5 @@ constexpr unsigned long fqcn_flag = 8;
 constexpr unsigned long kp_certificate = 26;
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

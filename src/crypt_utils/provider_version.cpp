@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 int get_provider_version(std::string& product, std::string& kernel)
@@ -46,3 +48,5 @@ int get_provider_version(std::string& product, std::string& kernel)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 // product: "4.5.1234|VER_OS_WINDOWS|VER_ARCH_IA32|VER_TYPE_RELEASE",
@@ -11,3 +13,5 @@ namespace crypt_utils {
 [[nodiscard]] int get_provider_version(std::string& product, std::string& kernel);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

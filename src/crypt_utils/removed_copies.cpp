@@ -15,6 +15,8 @@
 
 #include <cstdio>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 namespace {
@@ -213,3 +215,5 @@ bool keep_removed_copy(const RemovedCertificate& removed, std::string& failure)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

@@ -11,6 +11,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 // A certificate about to be deleted, described and serialized while its
@@ -36,3 +38,5 @@ std::wstring removed_copies_folder(bool create, std::string& failure);
 std::vector<RemovedCopy> read_removed_index(const std::wstring& folder);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 namespace {
@@ -165,3 +167,5 @@ std::string hex_digits(const unsigned char* bytes, std::size_t size, bool revers
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 constexpr std::size_t removed_copies_kept = 500;
@@ -55,3 +57,5 @@ RemovedIndexUpdate record_removed_copy(const std::vector<RemovedCopy>& index, co
 std::string hex_digits(const unsigned char* bytes, std::size_t size, bool reversed);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

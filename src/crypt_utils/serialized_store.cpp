@@ -1,5 +1,7 @@
 #include "crypt_utils/serialized_store.h"
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 namespace {
@@ -84,3 +86,5 @@ bool key_link_of(const StoredCertificate& certificate, StoredKeyLink& link)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 constexpr std::uint32_t stored_certificate_id = 32;
@@ -42,3 +44,5 @@ bool read_stored_key_link(const std::string& property, StoredKeyLink& link);
 bool key_link_of(const StoredCertificate& certificate, StoredKeyLink& link);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

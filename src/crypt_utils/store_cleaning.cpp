@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 namespace {
@@ -52,11 +54,12 @@ void note_removed(const RemovedCertificate& removed)
     std::string failure;
     const bool kept = keep_removed_copy(removed, failure);
     const RemovedCopy& entry = removed.entry;
-    log_write(DEBUG, "\t   serial: %s, issuer: %s, thumbprint: %s, copy: %s", entry.serial.c_str(),
+    log_write(LogLevel::debug, "\t   serial: %s, issuer: %s, thumbprint: %s, copy: %s", entry.serial.c_str(),
               log_name(removed.issuer_for_log).c_str(), entry.thumbprint.c_str(),
               kept ? entry.file.c_str() : "not kept");
     if (!kept)
-        log_write(WARNING, "copy of removed certificate %s is not kept: %s", entry.serial.c_str(), failure.c_str());
+        log_write(LogLevel::warning, "copy of removed certificate %s is not kept: %s",
+                  entry.serial.c_str(), failure.c_str());
 }
 
 // Deletes every store certificate that no kept certificate protects,
@@ -73,12 +76,12 @@ void delete_unprotected(HCERTSTORE store, const KeptCertificates& kept)
         }
         const std::string name = log_name(extract_cert_attribute(walk.get()));
         const RemovedCertificate removed = describe_removed(walk.get());
-        log_write(INFO, "\t * %s", name.c_str());
+        log_write(LogLevel::info, "\t * %s", name.c_str());
         const std::string bytes = encoded(walk.get());
         // The deletion frees the context whether or not it succeeds.
         if (!CertDeleteCertificateFromStore(walk.detach())) {
             const DWORD code = GetLastError();
-            log_write(WARNING, "certificate %s is not deleted from [MY] storage, code: 0x%08X", name.c_str(),
+            log_write(LogLevel::warning, "certificate %s is not deleted from [MY] storage, code: 0x%08X", name.c_str(),
                       static_cast<unsigned>(code));
             undeletable.push_back(bytes);
         } else {
@@ -161,7 +164,8 @@ int clean_local_storage(std::vector<std::string> containers)
             } else if (rc == rc_failed_without_code) {
                 // Windows did not say why: the certificate may be in the store
                 // and this container may still be inserted.
-                log_write(WARNING, "certificate of container %s could not be read, [MY] storage is not cleaned",
+                log_write(LogLevel::warning,
+                          "certificate of container %s could not be read, [MY] storage is not cleaned",
                           log_name(name).c_str());
                 return trace.set_rc(rc_failed_without_code);
             }
@@ -170,9 +174,9 @@ int clean_local_storage(std::vector<std::string> containers)
                       "CertOpenStore(CERT_SYSTEM_STORE_CURRENT_USER)"))
             return;
 
-        log_write(INFO, " === cleaning [MY] storage: ===");
+        log_write(LogLevel::info, " === cleaning [MY] storage: ===");
         delete_unprotected(h_cert_store.get(), kept);
-        log_write(INFO, " === end of clean ===");
+        log_write(LogLevel::info, " === end of clean ===");
         // Deletions reach a system store's backing only on a commit under
         // Wine; on Windows the commit is harmless.
         if (!trace.ok(CertControlStore(h_cert_store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr),
@@ -185,3 +189,5 @@ int clean_local_storage(std::vector<std::string> containers)
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

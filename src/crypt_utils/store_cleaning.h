@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 // The subject's common name (OID 2.5.4.3) in the ANSI code page, or "".
@@ -23,3 +25,5 @@ std::string extract_issuer_attribute(PCCERT_CONTEXT certificate);
 [[nodiscard]] int clean_local_storage(std::vector<std::string> containers);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

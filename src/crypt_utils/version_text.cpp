@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 namespace {
@@ -73,3 +75,5 @@ std::string kernel_version_text(std::uint32_t version_word, const ProviderVersio
 }
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

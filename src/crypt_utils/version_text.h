@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace keyhaven {
+
 namespace crypt_utils {
 
 // The first five 32-bit values of the extended version record (parameter 138).
@@ -33,3 +35,5 @@ std::string product_version_text(std::uint32_t version_word, const ProviderVersi
 std::string kernel_version_text(std::uint32_t version_word, const ProviderVersionEx& ex);
 
 }  // namespace crypt_utils
+
+}  // namespace keyhaven

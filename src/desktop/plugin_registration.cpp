@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <string>
 
+namespace keyhaven {
+
 namespace {
 
 const char registration_tool[] = "C:/Windows/System32/regsvr32.exe";
@@ -92,7 +94,7 @@ bool folder_may_hold_plugin(const std::string& dll_path)
     } else if (!file_trust::folder_is_packages(security) || package_folder_holds_only_system_files(reason)) {
         return true;
     }
-    log_write(WARNING, "plugin dll %s: %s, not registered", dll_path.c_str(), reason.c_str());
+    log_write(LogLevel::warning, "plugin dll %s: %s, not registered", dll_path.c_str(), reason.c_str());
     return false;
 }
 
@@ -104,12 +106,13 @@ bool plugin_may_be_registered(const std::string& dll)
     file_trust::FileSecurity security;
     const DWORD error = read_file_security(path, security);
     if (error != ERROR_SUCCESS) {
-        log_write(WARNING, "plugin dll %s: its security cannot be read (error 0x%08X), it may be changed by other "
+        log_write(LogLevel::warning,
+                  "plugin dll %s: its security cannot be read (error 0x%08X), it may be changed by other "
                            "users of this computer, not registered", path.c_str(), static_cast<unsigned>(error));
         return false;
     }
     if (!file_trust::only_trusted_can_change(security, current_user_sid())) {
-        log_write(WARNING, "plugin dll %s can be changed by other users of this computer, not registered",
+        log_write(LogLevel::warning, "plugin dll %s can be changed by other users of this computer, not registered",
                   path.c_str());
         return false;
     }
@@ -124,16 +127,18 @@ void reregister_plugin_dll()
     if (!plugin_may_be_registered(dll))
         return;
     if (!launch_registration_tool("/u /s " + std::string(plugin_folder) + dll)) {
-        log_write(ERROR, "error unregister plugin dll");
+        log_write(LogLevel::error, "error unregister plugin dll");
         return;
     }
-    log_write(INFO, "plugin dll unregistered successful");
+    log_write(LogLevel::info, "plugin dll unregistered successful");
 
     // The only ordering between the two tool processes.
     Sleep(timing_ms(pause_between_launches_ms));
 
     if (launch_registration_tool("/s " + std::string(plugin_folder) + dll))
-        log_write(INFO, "plugin dll registered successful");
+        log_write(LogLevel::info, "plugin dll registered successful");
     else
-        log_write(ERROR, "error register plugin dll");
+        log_write(LogLevel::error, "error register plugin dll");
 }
+
+}  // namespace keyhaven

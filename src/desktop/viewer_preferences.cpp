@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace {
 
 const char all_users_variable[] = "%ALLUSERSPROFILE%";
@@ -34,21 +36,21 @@ void copy_viewer_preferences()
     // A result larger than the buffer is the size the expansion would need:
     // the buffer then holds no path at all.
     if (expanded == 0 || expanded > sizeof all_users) {
-        log_write(ERROR, "error obtain [ALL USERS] variable");
+        log_write(LogLevel::error, "error obtain [ALL USERS] variable");
         return;
     }
     const std::string source = std::string(all_users) + source_below_all_users;
     // Tested first, so nothing is created in the profile for a missing source.
     const FileHandle held(open_source(source));
     if (!held.held()) {
-        log_write(ERROR, "preferences file not exist");
+        log_write(LogLevel::error, "preferences file not exist");
         return;
     }
     // Any user may create the file while it is missing, for every agent to
     // copy into its own user's profile.
     std::string reason;
     if (!open_file_trusted(held.get(), file_trust::changing_rights_with_append, reason)) {
-        log_write(WARNING, "preferences file %s is not copied: %s", source.c_str(), reason.c_str());
+        log_write(LogLevel::warning, "preferences file %s is not copied: %s", source.c_str(), reason.c_str());
         return;
     }
 
@@ -56,19 +58,21 @@ void copy_viewer_preferences()
     // The user's folder, not "[ALL USERS]": the line is the agent's own text
     // for this failure too, and administrators' log filters know it.
     if (SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, app_data) < 0) {
-        log_write(ERROR, "error obtain [ALL USERS] variable");
+        log_write(LogLevel::error, "error obtain [ALL USERS] variable");
         return;
     }
     const std::string folder = std::string(app_data) + folder_below_app_data;
     int created = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
     if (created != ERROR_SUCCESS && created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS) {
-        log_write(ERROR, "error create destination directory");
+        log_write(LogLevel::error, "error create destination directory");
         return;
     }
 
     // Replaces the user's copy: it is refreshed at every start.
     if (CopyFileA(source.c_str(), (folder + file_in_folder).c_str(), FALSE))
-        log_write(INFO, "preferences copied successful");
+        log_write(LogLevel::info, "preferences copied successful");
     else
-        log_write(WARNING, "failed to copy preferences file or file already exists");
+        log_write(LogLevel::warning, "failed to copy preferences file or file already exists");
 }
+
+}  // namespace keyhaven

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <ctime>
 
+namespace keyhaven {
+
 namespace {
 
 // Opened and closed per line, so other processes (a second agent, a reader)
@@ -33,6 +35,8 @@ void log_write(LogLevel level, const char* format, ...)
     log_line::assemble(line, when, level, message);
 
     append_line(when, false, line);
-    if (level != DEBUG)
+    if (level != LogLevel::debug)
         append_line(when, true, line);
 }
+
+}  // namespace keyhaven

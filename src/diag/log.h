@@ -8,13 +8,7 @@
 
 #include <string>
 
-// <windows.h> defines ERROR unless NOGDI is set; the build sets it everywhere.
-#ifdef ERROR
-#error "ERROR is a macro here: define NOGDI before including <windows.h>"
-#endif
-
-typedef unsigned int LogLevel;
-enum : LogLevel { DEBUG = 0, INFO = 1, WARNING = 2, ERROR = 3 };
+namespace keyhaven {
 
 // Never fails towards the caller and needs no initialisation. (log.cpp)
 void log_write(LogLevel level, const char* format, ...) KEYHAVEN_PRINTF(2, 3);
@@ -28,3 +22,5 @@ inline std::string log_name(const std::string& name)
 {
     return log_line::escaped_name(name);
 }
+
+}  // namespace keyhaven

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace keyhaven {
+
 namespace log_line {
 
 std::tm local_time(std::time_t when)
@@ -18,18 +20,18 @@ std::tm local_time(std::time_t when)
     return local;
 }
 
-const char* label_for(unsigned int level)
+const char* label_for(LogLevel level)
 {
     switch (level) {
-    case 0: return "[  DEBUG  ]: ";
-    case 1: return "[  INFO   ]: ";
-    case 2: return "[ WARNING ]: ";
-    case 3: return "[  ERROR  ]: ";
-    default: return "[ DEFAULT ]: ";
+    case LogLevel::debug: return "[  DEBUG  ]: ";
+    case LogLevel::info: return "[  INFO   ]: ";
+    case LogLevel::warning: return "[ WARNING ]: ";
+    case LogLevel::error: return "[  ERROR  ]: ";
     }
+    return "[ DEFAULT ]: ";
 }
 
-void assemble(char* line, const std::tm& when, unsigned int level, const char* message)
+void assemble(char* line, const std::tm& when, LogLevel level, const char* message)
 {
     std::snprintf(line, line_buffer_size, "%02d:%02d:%02d > ", when.tm_hour, when.tm_min, when.tm_sec);
     std::size_t used = std::strlen(line);
@@ -76,3 +78,5 @@ std::string file_name(const std::tm& when, bool minimal)
 }
 
 }  // namespace log_line
+
+}  // namespace keyhaven

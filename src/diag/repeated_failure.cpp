@@ -1,5 +1,7 @@
 #include "diag/repeated_failure.h"
 
+namespace keyhaven {
+
 FailureStep follow_failure(RepeatedFailure& failure, bool failing, const std::string& text, unsigned long long now_ms,
                            unsigned long long reminder_ms)
 {
@@ -17,3 +19,5 @@ FailureStep follow_failure(RepeatedFailure& failure, bool failing, const std::st
     failure.written_at_ms = now_ms;
     return FailureStep::write;
 }
+
+}  // namespace keyhaven

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // The product's reminder period; the polling cycle passes it through its
 // timing seam.
 constexpr unsigned long failure_reminder_ms = 60UL * 60 * 1000;
@@ -26,3 +28,5 @@ enum class [[nodiscard]] FailureStep {
 
 FailureStep follow_failure(RepeatedFailure& failure, bool failing, const std::string& text, unsigned long long now_ms,
                            unsigned long long reminder_ms);
+
+}  // namespace keyhaven

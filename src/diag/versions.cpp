@@ -7,11 +7,14 @@
 
 #include <vector>
 
+namespace keyhaven {
+
 bool get_module_version(std::string& out)
 {
     char path[MAX_PATH + 1] = {};
     if (GetModuleFileNameA(nullptr, path, MAX_PATH) == 0) {
-        log_write(DEBUG, "GetModuleFileName() failed with error: 0x%08X", static_cast<unsigned>(GetLastError()));
+        log_write(LogLevel::debug, "GetModuleFileName() failed with error: 0x%08X",
+                  static_cast<unsigned>(GetLastError()));
         return false;
     }
     return get_file_version(path, out);
@@ -22,12 +25,14 @@ bool get_file_version(const std::string& path, std::string& out)
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
     if (size == 0) {
-        log_write(DEBUG, "GetFileVersionInfoSize() failed with error: 0x%08X", static_cast<unsigned>(GetLastError()));
+        log_write(LogLevel::debug, "GetFileVersionInfoSize() failed with error: 0x%08X",
+                  static_cast<unsigned>(GetLastError()));
         return false;
     }
     std::vector<unsigned char> block(size, 0);
     if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) {
-        log_write(DEBUG, "GetFileVersionInfo failed with error: 0x%08X", static_cast<unsigned>(GetLastError()));
+        log_write(LogLevel::debug, "GetFileVersionInfo failed with error: 0x%08X",
+                  static_cast<unsigned>(GetLastError()));
         return false;
     }
     VS_FIXEDFILEINFO* info = nullptr;
@@ -35,7 +40,7 @@ bool get_file_version(const std::string& path, std::string& out)
     // Only a whole fixed record is read; anything less takes the failure path.
     if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info ||
         length < sizeof(VS_FIXEDFILEINFO)) {
-        log_write(DEBUG, "VerQueryValue() failed with error: 0x%08X", static_cast<unsigned>(GetLastError()));
+        log_write(LogLevel::debug, "VerQueryValue() failed with error: 0x%08X", static_cast<unsigned>(GetLastError()));
         return false;
     }
     out = format_string("%u.%u.%u.%u", static_cast<unsigned>(HIWORD(info->dwProductVersionMS)),
@@ -56,3 +61,5 @@ std::string get_os_version()
     GetVersionExA(&version);
     return format_string("%lu.%lu.%lu", version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber);
 }
+
+}  // namespace keyhaven

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // Product version of the running executable, "%u.%u.%u.%u"; out is left
 // untouched when the version resource cannot be read.
 bool get_module_version(std::string& out);
@@ -11,3 +13,5 @@ bool get_file_version(const std::string& path, std::string& out);
 
 // "major.minor.build" as the system reports it to this process.
 std::string get_os_version();
+
+}  // namespace keyhaven

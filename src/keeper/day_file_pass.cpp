@@ -9,6 +9,8 @@
 
 #include <cctype>
 
+namespace keyhaven {
+
 namespace keeper {
 
 namespace {
@@ -219,3 +221,5 @@ unsigned long read_retention_days(PassResult& result)
 }
 
 }  // namespace keeper
+
+}  // namespace keyhaven

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace keeper {
 
 // What a pass met that an administrator must hear of. The value is the
@@ -49,3 +51,5 @@ PassResult run_pass(const std::string& folder, const day_files::Date& today, uns
 unsigned long read_retention_days(PassResult& result);
 
 }  // namespace keeper
+
+}  // namespace keyhaven

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <ctime>
 
+namespace keyhaven {
+
 namespace day_files {
 
 namespace {
@@ -94,3 +96,5 @@ bool made_by_keeper(const std::string& owner, const std::string& own_account)
 }
 
 }  // namespace day_files
+
+}  // namespace keyhaven

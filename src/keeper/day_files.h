@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace day_files {
 
 using Date = expiry::CalendarDate;
@@ -42,3 +44,5 @@ bool is_expired(const Date& date, const Date& today, unsigned long retention_day
 bool made_by_keeper(const std::string& owner, const std::string& own_account);
 
 }  // namespace day_files
+
+}  // namespace keyhaven

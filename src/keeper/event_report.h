@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace keeper {
 
 enum EventKind { event_error, event_warning };
@@ -16,3 +18,5 @@ enum EventKind { event_error, event_warning };
 bool report_event(EventKind kind, unsigned long id, const std::string& text);
 
 }  // namespace keeper
+
+}  // namespace keyhaven

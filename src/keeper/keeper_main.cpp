@@ -4,5 +4,5 @@
 
 int main()
 {
-    return keeper::run_service();
+    return keyhaven::keeper::run_service();
 }

@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace keeper {
 
 namespace {
@@ -195,3 +197,5 @@ int run_service()
 }
 
 }  // namespace keeper
+
+}  // namespace keyhaven

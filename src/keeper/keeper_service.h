@@ -1,4 +1,6 @@
 #pragma once
+
+namespace keyhaven {
 // keyhaven-keeper.exe as a Windows service (LocalSystem, started by the
 // service manager): a pass over the data folder at its start, at each local
 // midnight, and after the clock or the time zone changes or the machine
@@ -12,3 +14,5 @@ namespace keeper {
 int run_service();
 
 }  // namespace keeper
+
+}  // namespace keyhaven

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace keyhaven {
+
 // Protected from what the folder would pass on: SYSTEM and Administrators
 // full control; users append, read the attributes and the security, and
 // wait on the file, but read no line. The OWNER RIGHTS entry gives the
@@ -252,3 +254,5 @@ unsigned long create_log_file(const std::string& path)
     }
     return ERROR_SUCCESS;
 }
+
+}  // namespace keyhaven

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+namespace keyhaven {
+
 // Appends the line (text, "\n" line ends) at the end of the file at path,
 // creating it when missing, in one write, so that the lines of two agents
 // never mix within a line. The file is opened for appending only and shared
@@ -28,3 +30,5 @@ const unsigned long long append_lock_offset = 0x4000000000000000ull;
 // that name (a file, a link). 0 when made, otherwise the Windows error
 // (ERROR_FILE_EXISTS when anything stands there).
 [[nodiscard]] unsigned long create_log_file(const std::string& path);
+
+}  // namespace keyhaven

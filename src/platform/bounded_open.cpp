@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+namespace keyhaven {
+
 namespace bounded_open {
 
 namespace {
@@ -238,3 +240,5 @@ Attempt replace_attempt(Attempt attempt)
 }
 
 }  // namespace bounded_open
+
+}  // namespace keyhaven

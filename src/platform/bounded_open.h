@@ -11,6 +11,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace bounded_open {
 
 struct Request {
@@ -60,3 +62,5 @@ bool file_index_of(HANDLE file, unsigned long long& index);
 Attempt replace_attempt(Attempt attempt);
 
 }  // namespace bounded_open
+
+}  // namespace keyhaven

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+namespace keyhaven {
+
 // What the agent gives the folder when it makes it, protected from the
 // "Modify" C:\ passes on to every user: SYSTEM and Administrators full
 // control; users list it, read, and add files (each day's log), and read
@@ -85,3 +87,5 @@ bool something_stands_at_data_directory()
     const DWORD error = GetLastError();
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
+
+}  // namespace keyhaven

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // The security the agent gives c:\nivra when it makes the folder itself.
 extern const char data_folder_sddl[];
 
@@ -26,3 +28,5 @@ std::string data_directory_path();
 // whether that cannot be known; false only when the path is clearly free, as
 // when c:\ merely refuses a new folder.
 bool something_stands_at_data_directory();
+
+}  // namespace keyhaven

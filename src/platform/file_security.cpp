@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+namespace keyhaven {
+
 namespace {
 
 std::string sid_text(PSID sid)
@@ -155,3 +157,5 @@ bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason)
     }
     return true;
 }
+
+}  // namespace keyhaven

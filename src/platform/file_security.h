@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // The SID of the user this process runs as ("S-1-5-21-..."), "" if unknown.
 // Asked once: the process's user never changes.
 const std::string& current_user_sid();
@@ -46,3 +48,5 @@ bool security_of_descriptor(PSECURITY_DESCRIPTOR descriptor, file_trust::FileSec
 // user's link to a file they cannot change. Judged on the open handle, so
 // the file judged is the file then read. On false, reason says why.
 [[nodiscard]] bool open_file_trusted(HANDLE file, unsigned long changing, std::string& reason);
+
+}  // namespace keyhaven

@@ -1,5 +1,7 @@
 #include "platform/file_trust.h"
 
+namespace keyhaven {
+
 namespace file_trust {
 
 namespace {
@@ -115,3 +117,5 @@ bool made_by_system_or_servicing(const std::string& owner)
 }
 
 }  // namespace file_trust
+
+}  // namespace keyhaven

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace file_trust {
 
 // One entry of a file's DACL, in DACL order.
@@ -88,3 +90,5 @@ bool made_by_system(const std::string& owner);
 bool made_by_system_or_servicing(const std::string& owner);
 
 }  // namespace file_trust
+
+}  // namespace keyhaven

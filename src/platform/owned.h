@@ -14,6 +14,8 @@
 
 #include <utility>
 
+namespace keyhaven {
+
 template <typename T>
 T zero_value()
 {
@@ -171,3 +173,5 @@ private:
     MutexHandle handle_;
     bool owned_ = false;
 };
+
+}  // namespace keyhaven

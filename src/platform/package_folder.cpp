@@ -3,6 +3,8 @@
 #include "platform/data_directory.h"
 #include "platform/file_security.h"
 
+namespace keyhaven {
+
 // The drive letter's case and the prefix aside, the final path must be the
 // name opened.
 bool final_path_is(HANDLE folder, const char* path, std::string& final_path)
@@ -69,3 +71,5 @@ bool data_folder_is_packages()
     return folder.held() && read_real_folder_security(folder.get(), package_names::data_folder, security, reason) &&
            file_trust::folder_is_packages(security);
 }
+
+}  // namespace keyhaven

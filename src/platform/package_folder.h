@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // Opens the folder at path itself (a reparse point is opened, not followed)
 // with access, shared for reading and writing but not for deleting, so that
 // nobody renames or replaces it while it is held. Empty on failure, with
@@ -35,3 +37,5 @@ bool read_real_folder_security(HANDLE folder, const char* path, file_trust::File
 // (file_trust::folder_is_packages). Outside the package (no such folder,
 // one the agent made, one a user made, any the bench shows) false.
 bool data_folder_is_packages();
+
+}  // namespace keyhaven

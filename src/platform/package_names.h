@@ -1,4 +1,6 @@
 #pragma once
+
+namespace keyhaven {
 // Every fixed path and name the package's programs share: the agent, the
 // keeper, keyhaven-status and the package's own actions. The package build
 // (package/make_package.py) reads the keeper's names from here, so the
@@ -54,3 +56,5 @@ constexpr wchar_t retention_value[] = L"LogRetentionDays";
 }  // namespace keeper
 
 }  // namespace package_names
+
+}  // namespace keyhaven

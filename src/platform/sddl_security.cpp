@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+namespace keyhaven {
+
 SddlSecurity::SddlSecurity(const char* sddl)
 {
     if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, descriptor_.put(), nullptr))
@@ -12,3 +14,5 @@ SECURITY_ATTRIBUTES* SddlSecurity::attributes()
 {
     return attributes_.nLength ? &attributes_ : nullptr;
 }
+
+}  // namespace keyhaven

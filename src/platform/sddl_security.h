@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+namespace keyhaven {
+
 class SddlSecurity {
 public:
     explicit SddlSecurity(const char* sddl);
@@ -20,3 +22,5 @@ private:
     LocalMemory descriptor_;
     SECURITY_ATTRIBUTES attributes_ = {};
 };
+
+}  // namespace keyhaven

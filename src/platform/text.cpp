@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace keyhaven {
+
 std::string format_string(const char* format, ...)
 {
     char buffer[2048] = {};
@@ -33,3 +35,5 @@ std::string with_crlf(const char* line)
     }
     return text;
 }
+
+}  // namespace keyhaven

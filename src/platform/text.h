@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // printf into a fresh string; the result is cut at 2,047 characters.
 std::string format_string(const char* format, ...) KEYHAVEN_PRINTF(1, 2);
 
@@ -18,3 +20,5 @@ std::string with_error(const char* text, unsigned long error);
 
 // The line as a text-mode stream writes it on Windows: "\r\n" for every "\n".
 std::string with_crlf(const char* line);
+
+}  // namespace keyhaven

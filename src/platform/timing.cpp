@@ -1,6 +1,10 @@
 #include "platform/timing.h"
 
+namespace keyhaven {
+
 unsigned long timing_ms(unsigned long product_ms)
 {
     return product_ms;
 }
+
+}  // namespace keyhaven

@@ -1,4 +1,6 @@
 #pragma once
+
+namespace keyhaven {
 // The agent's long pauses and bounded waits (poll period, enumeration retries,
 // provider-lock wait, plug-in registration pause) keep their product values
 // in the code that asks for them. Each is passed through timing_ms() right
@@ -6,3 +8,5 @@
 // version that shortens them, so tests need not wait them out.
 
 unsigned long timing_ms(unsigned long product_ms);
+
+}  // namespace keyhaven

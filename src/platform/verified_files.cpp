@@ -3,6 +3,8 @@
 #include <mutex>
 #include <vector>
 
+namespace keyhaven {
+
 namespace verified_files {
 
 namespace {
@@ -68,3 +70,5 @@ void note_passed(const std::string& path, const Identity& identity)
 }
 
 }  // namespace verified_files
+
+}  // namespace keyhaven

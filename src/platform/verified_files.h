@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace verified_files {
 
 // Which file a handle reaches, whatever its name: the volume's serial number
@@ -27,3 +29,5 @@ bool seen(const std::string& path);
 void note_passed(const std::string& path, const Identity& identity);
 
 }  // namespace verified_files
+
+}  // namespace keyhaven

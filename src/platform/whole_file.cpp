@@ -1,5 +1,7 @@
 #include "platform/whole_file.h"
 
+namespace keyhaven {
+
 WholeFile read_whole_file(HANDLE file, unsigned long long limit, std::string& bytes, DWORD& error)
 {
     bytes.clear();
@@ -26,3 +28,5 @@ WholeFile read_whole_file(HANDLE file, unsigned long long limit, std::string& by
     bytes.resize(total);
     return WholeFile::read;
 }
+
+}  // namespace keyhaven

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace keyhaven {
+
 std::string utf8_from_wide(const wchar_t* text)
 {
     if (!text)
@@ -43,3 +45,5 @@ std::wstring wide_from_ansi(const std::string& text)
 {
     return wide_from(text, CP_ACP);
 }
+
+}  // namespace keyhaven

@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+namespace keyhaven {
+
 namespace {
 
 bool failing(SettingsRead code)
@@ -28,12 +30,12 @@ void log_failure(SettingsRead code, const std::string& path, const std::string& 
     switch (follow_failure(last, failing(code), key, steady_ms(), reminder_ms)) {
     case FailureStep::write:
         if (code == SettingsRead::not_parsed)
-            log_write(ERROR, "settings file exception: %s\n", reason.c_str());
+            log_write(LogLevel::error, "settings file exception: %s\n", reason.c_str());
         else
-            log_write(WARNING, "settings file %s is not taken: %s", path.c_str(), reason.c_str());
+            log_write(LogLevel::warning, "settings file %s is not taken: %s", path.c_str(), reason.c_str());
         break;
     case FailureStep::ended:
-        log_write(INFO, "settings file failure has ended (code=%d)", static_cast<int>(code));
+        log_write(LogLevel::info, "settings file failure has ended (code=%d)", static_cast<int>(code));
         break;
     case FailureStep::quiet:
     case FailureStep::none:
@@ -61,3 +63,5 @@ SettingsRead read_settings(const std::string& file_name, Settings& target, unsig
         return SettingsRead::no_data_folder;
     return code;
 }
+
+}  // namespace keyhaven

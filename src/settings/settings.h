@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // A Settings made without a file holds the defaults: what the agent uses
 // until a file is taken, and what a key missing from a file stands for.
 struct Settings {
@@ -49,3 +51,5 @@ bool settings_taken(SettingsRead code);
 // after reminder_ms while it lasts, and an INFO line when it ends.
 [[nodiscard]] SettingsRead read_settings(const std::string& file_name, Settings& target,
                                          unsigned long reminder_ms = failure_reminder_ms);
+
+}  // namespace keyhaven

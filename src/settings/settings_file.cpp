@@ -8,6 +8,8 @@
 #include "settings/settings_parser.h"
 #include "settings/settings_text.h"
 
+namespace keyhaven {
+
 namespace {
 
 // Far above any settings file an administrator writes; keeps the read bounded.
@@ -82,3 +84,5 @@ SettingsRead load_settings_file(const std::string& path, Settings& target, std::
         return SettingsRead::not_parsed;
     return parse_settings_text(text, target, reason);
 }
+
+}  // namespace keyhaven

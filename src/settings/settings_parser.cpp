@@ -5,6 +5,8 @@
 #include <exception>
 #include <sstream>
 
+namespace keyhaven {
+
 namespace po = boost::program_options;
 
 namespace {
@@ -116,3 +118,5 @@ SettingsRead parse_settings_text(const std::string& text, Settings& target, std:
     target = read;
     return before == target ? SettingsRead::unchanged : SettingsRead::changed;
 }
+
+}  // namespace keyhaven

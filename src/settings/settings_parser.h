@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // Parses text into target. Returns unchanged or changed after a complete
 // read; not_parsed with the library's message in error otherwise, leaving
 // target untouched.
@@ -14,3 +16,5 @@
 // Boost 1.74 reads before the start of an empty string on a section line
 // "[]". Such a line means the prefix ".", which "[.]" says without that read.
 std::string guard_empty_sections(const std::string& text);
+
+}  // namespace keyhaven

@@ -1,5 +1,7 @@
 #include "settings/settings_text.h"
 
+namespace keyhaven {
+
 namespace {
 
 bool starts_with(const std::string& bytes, const char* mark, std::string::size_type length)
@@ -53,3 +55,5 @@ bool settings_text_of(const std::string& bytes, Utf16ToAnsi to_ansi, std::string
     }
     return true;
 }
+
+}  // namespace keyhaven

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 enum class SettingsEncoding { ansi, utf8_with_mark, utf16_little_endian, utf16_big_endian };
 
 // Which byte-order mark the file starts with (ansi: none).
@@ -19,3 +21,5 @@ typedef bool (*Utf16ToAnsi)(const std::u16string& units, std::string& text);
 // False with a reason when a UTF-16 file ends in half a unit or cannot be
 // converted.
 bool settings_text_of(const std::string& bytes, Utf16ToAnsi to_ansi, std::string& text, std::string& reason);
+
+}  // namespace keyhaven

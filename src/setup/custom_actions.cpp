@@ -38,6 +38,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace {
 
 const DWORD largest_settings_file = 1024 * 1024;
@@ -332,3 +334,5 @@ extern "C" UINT __stdcall WriteSettings(MSIHANDLE install)
     install_log(install, "settings written into " + settings_path() + ": " + encode_setting_values(values));
     return ERROR_SUCCESS;
 }
+
+}  // namespace keyhaven

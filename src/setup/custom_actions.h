@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // One line "Keyhaven: text" in the install log.
 void install_log(MSIHANDLE install, const std::string& text);
 
@@ -15,3 +17,5 @@ void log_refusal(MSIHANDLE install, const std::string& text);
 
 // What a deferred or commit action was given when the script was written.
 std::string custom_action_data(MSIHANDLE install);
+
+}  // namespace keyhaven

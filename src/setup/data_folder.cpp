@@ -25,6 +25,8 @@
 
 #include <vector>
 
+namespace keyhaven {
+
 namespace {
 
 const DWORD folder_access = READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE;
@@ -386,3 +388,5 @@ extern "C" UINT __stdcall PrepareDataFolder(MSIHANDLE install)
     folder.free_now();
     return take_over(install, reason, real_folder, folder_security);
 }
+
+}  // namespace keyhaven

@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // Holds c:\nivra open (no reparse point followed, no delete sharing) when it
 // is a real folder that only SYSTEM, the Administrators and this account
 // may change (file_trust::folder_fit_for_package). On false, reason says
@@ -19,3 +21,5 @@ bool hold_verified_folder(FileHandle& folder, std::string& reason, bool* real_fo
 // An unpredictable name in the hex digits of 8 random bytes; false when the
 // system gives no random bytes.
 bool random_suffix(std::string& suffix);
+
+}  // namespace keyhaven

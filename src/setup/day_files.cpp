@@ -5,6 +5,8 @@
 
 #include <ctime>
 
+namespace keyhaven {
+
 std::vector<std::string> recent_day_files()
 {
     std::vector<std::string> names;
@@ -26,3 +28,5 @@ bool is_day_file(const std::string& name)
     day_files::Date date = {};
     return day_files::date_of_day_log(name, date);
 }
+
+}  // namespace keyhaven

@@ -9,6 +9,8 @@
 
 #include <vector>
 
+namespace keyhaven {
+
 const char retention_days_property[] = "KeeperRetentionDays";
 
 namespace {
@@ -58,3 +60,5 @@ bool settle_retention_days(MSIHANDLE install, std::string& refusal)
                                          : " (given)"));
     return true;
 }
+
+}  // namespace keyhaven

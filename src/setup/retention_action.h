@@ -8,9 +8,13 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // The private property holding the days the package stores.
 extern const char retention_days_property[];
 
 // False, with refusal set, for a value the package refuses; otherwise sets
 // retention_days_property and logs what will be stored and why.
 bool settle_retention_days(MSIHANDLE install, std::string& refusal);
+
+}  // namespace keyhaven

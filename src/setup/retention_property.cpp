@@ -2,6 +2,8 @@
 
 #include "keeper/day_files.h"
 
+namespace keyhaven {
+
 bool retention_text_valid(const std::string& text, unsigned long& days)
 {
     if (text.empty() || text.size() > 4)
@@ -27,3 +29,5 @@ unsigned long retention_to_store(const std::string& given, const StoredRetention
         return stored.days;
     return earlier_package ? 0 : new_install_retention_days;
 }
+
+}  // namespace keyhaven

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace keyhaven {
+
 // An integer from 0 to 3650 in plain decimal digits (at most four of them).
 bool retention_text_valid(const std::string& text, unsigned long& days);
 
@@ -22,3 +24,5 @@ struct StoredRetention {
 unsigned long retention_to_store(const std::string& given, const StoredRetention& stored, bool earlier_package);
 
 constexpr unsigned long new_install_retention_days = 90;
+
+}  // namespace keyhaven

@@ -2,6 +2,7 @@
 // the users' sessions afterwards, as the Run value starts them at logon.
 
 #include "platform/owned.h"
+#include "platform/wide_text.h"
 #include "setup/custom_actions.h"
 
 #include <windows.h>
@@ -11,6 +12,8 @@
 
 #include <string>
 #include <vector>
+
+namespace keyhaven {
 
 namespace {
 
@@ -181,10 +184,7 @@ extern "C" UINT __stdcall StopAgents(MSIHANDLE install)
     // The installed programs' folder, with its trailing backslash, in the
     // characters the process's image path is read in.
     const std::string given = custom_action_data(install);
-    std::wstring folder(given.size(), L'\0');
-    folder.resize(given.empty() ? 0
-                                : MultiByteToWideChar(CP_ACP, 0, given.data(), static_cast<int>(given.size()),
-                                                      &folder[0], static_cast<int>(folder.size())));
+    std::wstring folder = wide_from_ansi(given);
     if (!folder.empty() && folder.back() != L'\\')
         folder += L'\\';
     FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -229,3 +229,5 @@ extern "C" UINT __stdcall StartAgents(MSIHANDLE install)
         start_in_session(install, session, program);
     return ERROR_SUCCESS;
 }
+
+}  // namespace keyhaven

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace keyhaven {
+
 const SettingProperty setting_properties[4] = {
     {"CLEAN_STORAGE", "clean_storage"},
     {"MARK_DEFAULT", "mark_default"},
@@ -158,3 +160,5 @@ bool decode_setting_values(const std::string& text, std::vector<SettingValue>& v
     }
     return !values.empty();
 }
+
+}  // namespace keyhaven

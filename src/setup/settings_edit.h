@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 struct SettingValue {
     std::string key;    // as the file names it, e.g. "clean_storage"
     std::string value;  // as the administrator gave it
@@ -34,3 +36,5 @@ std::string edit_settings_text(const std::string& text, const std::vector<Settin
 // and back. decode_setting_values refuses anything encode would not write.
 std::string encode_setting_values(const std::vector<SettingValue>& values);
 bool decode_setting_values(const std::string& text, std::vector<SettingValue>& values);
+
+}  // namespace keyhaven

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+namespace keyhaven {
+
 namespace status {
 
 namespace {
@@ -67,3 +69,5 @@ KeeperReport probe_keeper(const std::string& folder)
 }
 
 }  // namespace status
+
+}  // namespace keyhaven

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace status {
 
 struct KeeperReport {
@@ -21,3 +23,5 @@ struct KeeperReport {
 KeeperReport probe_keeper(const std::string& folder);
 
 }  // namespace status
+
+}  // namespace keyhaven

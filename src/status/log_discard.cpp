@@ -8,4 +8,8 @@
 
 #include "diag/log.h"
 
+namespace keyhaven {
+
 void log_write(LogLevel, const char*, ...) {}
+
+}  // namespace keyhaven

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace keyhaven {
+
 namespace status {
 
 namespace {
@@ -114,3 +116,5 @@ ProviderReport probe_provider()
 }
 
 }  // namespace status
+
+}  // namespace keyhaven

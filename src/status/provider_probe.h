@@ -4,8 +4,12 @@
 
 #include "status/status_rules.h"
 
+namespace keyhaven {
+
 namespace status {
 
 ProviderReport probe_provider();
 
 }  // namespace status
+
+}  // namespace keyhaven

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+namespace keyhaven {
+
 namespace status {
 
 std::vector<RemovedReport> probe_removed(int days)
@@ -31,3 +33,5 @@ std::vector<RemovedReport> probe_removed(int days)
 }
 
 }  // namespace status
+
+}  // namespace keyhaven

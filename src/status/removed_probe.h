@@ -6,9 +6,13 @@
 
 #include <vector>
 
+namespace keyhaven {
+
 namespace status {
 
 // Newest first, those removed within days of today (UTC).
 std::vector<RemovedReport> probe_removed(int days);
 
 }  // namespace status
+
+}  // namespace keyhaven

@@ -5,12 +5,15 @@
 #include "status/status_output.h"
 #include "status/status_probe.h"
 #include "status/status_rules.h"
+#include "platform/wide_text.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+namespace keyhaven {
 
 namespace {
 
@@ -23,12 +26,10 @@ void write_output(const std::string& text)
         return;
     DWORD mode = 0;
     if (GetConsoleMode(out, &mode)) {
-        const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-        std::vector<wchar_t> wide(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
-        if (size > 0 && MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size)) {
-            DWORD written = 0;
-            WriteConsoleW(out, wide.data(), static_cast<DWORD>(size), &written, nullptr);
-        }
+        const std::wstring wide = wide_from_utf8(text);
+        DWORD written = 0;
+        if (!wide.empty())
+            WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
         return;
     }
     std::size_t done = 0;
@@ -43,8 +44,11 @@ void write_output(const std::string& text)
 
 }  // namespace
 
+}  // namespace keyhaven
+
 int main(int argc, char** argv)
 {
+    using namespace keyhaven;
     status::Options options;
     std::string error;
     if (!status::parse_options(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace keyhaven {
+
 namespace status {
 
 namespace {
@@ -254,3 +256,5 @@ std::string table_text(const StatusReport& report)
 }
 
 }  // namespace status
+
+}  // namespace keyhaven

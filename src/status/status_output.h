@@ -6,9 +6,13 @@
 
 #include <string>
 
+namespace keyhaven {
+
 namespace status {
 
 std::string json_text(const StatusReport& report);
 std::string table_text(const StatusReport& report);
 
 }  // namespace status
+
+}  // namespace keyhaven

@@ -28,6 +28,8 @@
 #include <ctime>
 #include <vector>
 
+namespace keyhaven {
+
 namespace status {
 
 namespace {
@@ -301,3 +303,5 @@ StatusReport gather_status(const Options& options)
 }
 
 }  // namespace status
+
+}  // namespace keyhaven

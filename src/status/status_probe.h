@@ -4,8 +4,12 @@
 
 #include "status/status_rules.h"
 
+namespace keyhaven {
+
 namespace status {
 
 StatusReport gather_status(const Options& options);
 
 }  // namespace status
+
+}  // namespace keyhaven

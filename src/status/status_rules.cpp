@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+namespace keyhaven {
+
 namespace status {
 
 namespace {
@@ -264,7 +266,7 @@ void ErrorLines::end_line()
     if (!line_.empty() && line_.back() == '\r')
         line_.pop_back();
     if (line_.size() >= log_line::stamp_length + log_line::label_length &&
-        line_.compare(log_line::stamp_length, log_line::label_length, log_line::label_for(ERROR)) == 0) {
+        line_.compare(log_line::stamp_length, log_line::label_length, log_line::label_for(LogLevel::error)) == 0) {
         ++count_;
         last_ = line_;
     }
@@ -272,3 +274,5 @@ void ErrorLines::end_line()
 }
 
 }  // namespace status
+
+}  // namespace keyhaven

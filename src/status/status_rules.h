@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace keyhaven {
+
 namespace status {
 
 // --- command line -------------------------------------------------------------
@@ -191,3 +193,5 @@ private:
 };
 
 }  // namespace status
+
+}  // namespace keyhaven

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace keyhaven;
+
 namespace {
 
 using census_rules::judge_counts;

@@ -14,6 +14,8 @@
 
 #include <cstddef>
 
+using namespace keyhaven;
+
 namespace {
 
 using bench_carriers::Card;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace keyhaven;
+
 namespace {
 
 const HoldChange none = HoldChange::none, started = HoldChange::started, ended = HoldChange::ended;

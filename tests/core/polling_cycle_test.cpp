@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 using Lines = std::vector<std::string>;

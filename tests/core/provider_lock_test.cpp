@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 const std::string holder_arguments = std::string(" ") + provider_mutex_name;

@@ -13,6 +13,8 @@
 
 #include <string>
 
+using namespace keyhaven;
+
 class CertificateTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 using ::testing::ElementsAre;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 using Lines = std::vector<std::string>;

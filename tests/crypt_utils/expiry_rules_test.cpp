@@ -7,6 +7,8 @@
 
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 using expiry::CalendarDate;

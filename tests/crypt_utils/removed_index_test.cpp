@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 using crypt_utils::RemovedCopy;

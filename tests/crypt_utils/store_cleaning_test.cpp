@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 using ::testing::ElementsAre;

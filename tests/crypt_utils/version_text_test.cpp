@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+using namespace keyhaven;
+
 namespace {
 
 using crypt_utils::ProviderVersionEx;

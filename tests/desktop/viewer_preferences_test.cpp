@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 using Entries = std::vector<std::string>;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 std::tm at(int year, int month, int day, int hour, int minute, int second)
@@ -20,7 +22,7 @@ std::tm at(int year, int month, int day, int hour, int minute, int second)
     return when;
 }
 
-std::string line_for(unsigned level, const std::string& message)
+std::string line_for(LogLevel level, const std::string& message)
 {
     char line[log_line::line_buffer_size];
     log_line::assemble(line, at(2015, 11, 25, 14, 3, 7), level, message.c_str());
@@ -29,26 +31,26 @@ std::string line_for(unsigned level, const std::string& message)
 
 TEST(LogLine, EachLevelHasItsThirteenCharacterLabel)
 {
-    EXPECT_EQ("[  DEBUG  ]: ", std::string(log_line::label_for(0)));
-    EXPECT_EQ("[  INFO   ]: ", std::string(log_line::label_for(1)));
-    EXPECT_EQ("[ WARNING ]: ", std::string(log_line::label_for(2)));
-    EXPECT_EQ("[  ERROR  ]: ", std::string(log_line::label_for(3)));
-    EXPECT_EQ("[ DEFAULT ]: ", std::string(log_line::label_for(4)));
-    EXPECT_EQ("[ DEFAULT ]: ", std::string(log_line::label_for(0xFFFFFFFFu)));
+    EXPECT_EQ("[  DEBUG  ]: ", std::string(log_line::label_for(LogLevel::debug)));
+    EXPECT_EQ("[  INFO   ]: ", std::string(log_line::label_for(LogLevel::info)));
+    EXPECT_EQ("[ WARNING ]: ", std::string(log_line::label_for(LogLevel::warning)));
+    EXPECT_EQ("[  ERROR  ]: ", std::string(log_line::label_for(LogLevel::error)));
+    EXPECT_EQ("[ DEFAULT ]: ", std::string(log_line::label_for(static_cast<LogLevel>(4))));
+    EXPECT_EQ("[ DEFAULT ]: ", std::string(log_line::label_for(static_cast<LogLevel>(0xFFFFFFFFu))));
 }
 
 TEST(LogLine, StampLabelMessageAndLineFeed)
 {
-    EXPECT_EQ("14:03:07 > [  INFO   ]: daemon starts\n", line_for(1, "daemon starts"));
-    EXPECT_EQ("14:03:07 > [  INFO   ]: \n", line_for(1, ""));
+    EXPECT_EQ("14:03:07 > [  INFO   ]: daemon starts\n", line_for(LogLevel::info, "daemon starts"));
+    EXPECT_EQ("14:03:07 > [  INFO   ]: \n", line_for(LogLevel::info, ""));
 }
 
 TEST(LogLine, LongMessageIsCutAtTheRoomTheLineLeaves)
 {
     EXPECT_EQ(1008u, log_line::message_room);
     std::string exact(1008, 'x');
-    EXPECT_EQ("14:03:07 > [  ERROR  ]: " + exact + "\n", line_for(3, exact));
-    EXPECT_EQ("14:03:07 > [  ERROR  ]: " + exact + "\n", line_for(3, exact + "yyyy"));
+    EXPECT_EQ("14:03:07 > [  ERROR  ]: " + exact + "\n", line_for(LogLevel::error, exact));
+    EXPECT_EQ("14:03:07 > [  ERROR  ]: " + exact + "\n", line_for(LogLevel::error, exact + "yyyy"));
 }
 
 TEST(LogLine, DailyFileNamesCarryDayMonthYear)

@@ -34,7 +34,7 @@ class LogReference(unittest.TestCase):
         documented = reference()
         formats = []
         for path, text in sources().items():
-            for call in re.finditer(r"log_write\(\s*\w+\s*,\s*((?:%s\s*)+)" % LITERAL, text):
+            for call in re.finditer(r"log_write\(\s*LogLevel::\w+\s*,\s*((?:%s\s*)+)" % LITERAL, text):
                 formats.append((path.name, "".join(re.findall(LITERAL, call.group(1)))))
         self.assertGreater(len(formats), 60)
         # The two expiry texts are logged through "%s": their formats count.

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 using Entries = std::vector<std::string>;
@@ -26,12 +28,12 @@ protected:
 
 TEST_F(Log, DebugGoesToTheFullFileOnlyOtherLevelsToBoth)
 {
-    log_write(DEBUG, "d %d", 1);
-    log_write(INFO, "i %s", "two");
-    log_write(WARNING, "w");
-    log_write(ERROR, "e 0x%08X", 0x103u);
-    log_write(4, "four");
-    log_write(77, "seventy-seven");
+    log_write(LogLevel::debug, "d %d", 1);
+    log_write(LogLevel::info, "i %s", "two");
+    log_write(LogLevel::warning, "w");
+    log_write(LogLevel::error, "e 0x%08X", 0x103u);
+    log_write(static_cast<LogLevel>(4), "four");
+    log_write(static_cast<LogLevel>(77), "seventy-seven");
 
     EXPECT_EQ((Entries{"[  DEBUG  ]: d 1", "[  INFO   ]: i two", "[ WARNING ]: w", "[  ERROR  ]: e 0x00000103",
                        "[ DEFAULT ]: four", "[ DEFAULT ]: seventy-seven"}),
@@ -43,7 +45,7 @@ TEST_F(Log, DebugGoesToTheFullFileOnlyOtherLevelsToBoth)
 
 TEST_F(Log, LinesEndInCarriageReturnLineFeedOnDisk)
 {
-    log_write(INFO, "settings file exception: %s\n", "boom");
+    log_write(LogLevel::info, "settings file exception: %s\n", "boom");
     std::string text = agent_log::read();
     ASSERT_GE(text.size(), 11u);
     EXPECT_EQ("[  INFO   ]: settings file exception: boom\r\n\r\n", text.substr(11));
@@ -52,9 +54,9 @@ TEST_F(Log, LinesEndInCarriageReturnLineFeedOnDisk)
 
 TEST_F(Log, ArgumentsAreWrittenUnchanged)
 {
-    log_write(INFO, "container found: %s", "%s%n%d 100%");
-    log_write(DEBUG, "%s", "\t- hProv");
-    log_write(INFO, "%s", "");
+    log_write(LogLevel::info, "container found: %s", "%s%n%d 100%");
+    log_write(LogLevel::debug, "%s", "\t- hProv");
+    log_write(LogLevel::info, "%s", "");
     EXPECT_EQ((Entries{"[  INFO   ]: container found: %s%n%d 100%", "[  DEBUG  ]: \t- hProv", "[  INFO   ]: "}),
               agent_log::entries());
 }
@@ -62,8 +64,8 @@ TEST_F(Log, ArgumentsAreWrittenUnchanged)
 TEST_F(Log, OverlongMessageIsCutAndTheLineStaysWhole)
 {
     std::string huge(5000, 'x');
-    log_write(WARNING, "%s", huge.c_str());
-    log_write(INFO, "after");
+    log_write(LogLevel::warning, "%s", huge.c_str());
+    log_write(LogLevel::info, "after");
     Entries entries = agent_log::entries();
     ASSERT_EQ(2u, entries.size());
     EXPECT_EQ("[ WARNING ]: " + std::string(1008, 'x'), entries[0]);
@@ -91,17 +93,17 @@ struct OtherWritersTurn {
 // trying (bench/benchmark's units.log_turn_held shows the time).
 TEST_F(Log, ATurnAnotherWriterKeepsLosesNoLine)
 {
-    log_write(INFO, "before");
+    log_write(LogLevel::info, "before");
     OtherWritersTurn stuck(agent_log::path(true));
     ASSERT_TRUE(stuck.held);
     Entries expected{"[  INFO   ]: before"};
     for (const char* line : {"one", "two", "three", "four", "five"}) {
-        log_write(INFO, "%s", line);
+        log_write(LogLevel::info, "%s", line);
         expected.push_back(std::string("[  INFO   ]: ") + line);
     }
     EXPECT_EQ(expected, agent_log::entries(true));
     UnlockFileEx(stuck.file, 0, 1, 0, &stuck.at);
-    log_write(INFO, "after");
+    log_write(LogLevel::info, "after");
     expected.push_back("[  INFO   ]: after");
     EXPECT_EQ(expected, agent_log::entries(true));
 }
@@ -125,15 +127,15 @@ HANDLE break_never_acknowledged(const bounded_open::Request& request, DWORD& err
 
 TEST_F(Log, ALogFileAnotherProcessHoldsDropsItsLineAfterABoundedWait)
 {
-    log_write(INFO, "before");
+    log_write(LogLevel::info, "before");
     held_path = agent_log::path();
     held_attempts = 0;
     const bounded_open::Attempt real = bounded_open::replace_attempt(break_never_acknowledged);
-    log_write(INFO, "held");
+    log_write(LogLevel::info, "held");
     const int first_line = held_attempts;
-    log_write(INFO, "held again");
+    log_write(LogLevel::info, "held again");
     bounded_open::replace_attempt(real);
-    log_write(INFO, "after");
+    log_write(LogLevel::info, "after");
 
     EXPECT_GE(first_line, 1);
     EXPECT_LE(first_line, 1 + static_cast<int>(bounded_open::hold_budget_ms / bounded_open::hold_retry_ms));
@@ -146,13 +148,13 @@ TEST_F(Log, ALogFileAnotherProcessHoldsDropsItsLineAfterABoundedWait)
 // A program that opens the log sharing nothing stops no agent either.
 TEST_F(Log, ALogFileOpenedWithoutSharingIsSkipped)
 {
-    log_write(INFO, "before");
+    log_write(LogLevel::info, "before");
     HANDLE holder = CreateFileA(agent_log::path(true).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    log_write(INFO, "while held");
+    log_write(LogLevel::info, "while held");
     CloseHandle(holder);
-    log_write(INFO, "after");
+    log_write(LogLevel::info, "after");
     EXPECT_EQ((Entries{"[  INFO   ]: before", "[  INFO   ]: after"}), agent_log::entries(true));
     EXPECT_EQ((Entries{"[  INFO   ]: before", "[  INFO   ]: while held", "[  INFO   ]: after"}), agent_log::entries());
 }

@@ -6,6 +6,8 @@
 
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 TEST(OsVersion, IsWhatTheSystemReportsToThisProcess)

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 const std::string folder = "C:\\keeper-pass-test\\";

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+namespace keyhaven {
+
 bool append_line_to_file(const std::string& path, const char* line)
 {
     const int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
@@ -17,3 +19,5 @@ bool append_line_to_file(const std::string& path, const char* line)
     close(file);
     return ok;
 }
+
+}  // namespace keyhaven

@@ -12,6 +12,8 @@
 #include <string>
 #include <system_error>
 
+namespace keyhaven {
+
 std::string data_directory()
 {
     namespace fs = std::filesystem;
@@ -41,3 +43,5 @@ bool something_stands_at_data_directory()
 {
     return false;
 }
+
+}  // namespace keyhaven

@@ -13,6 +13,8 @@
 #include <iterator>
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -75,7 +77,7 @@ std::string without_stamp(const std::string& line)
 
 TEST_F(NativeDataFolder, DebugLinesGoOnlyToTheFullFile)
 {
-    log_and_read(DEBUG, "%s", "----> calling enum_containers()");
+    log_and_read(LogLevel::debug, "%s", "----> calling enum_containers()");
     if (IsSkipped())
         return;
     EXPECT_EQ("[  DEBUG  ]: ----> calling enum_containers()\n", without_stamp(full));
@@ -84,7 +86,7 @@ TEST_F(NativeDataFolder, DebugLinesGoOnlyToTheFullFile)
 
 TEST_F(NativeDataFolder, OtherLinesGoToBothFilesAlike)
 {
-    log_and_read(ERROR, "settings file exception: %s\n", "unrecognised option '100% sure'");
+    log_and_read(LogLevel::error, "settings file exception: %s\n", "unrecognised option '100% sure'");
     if (IsSkipped())
         return;
     EXPECT_EQ("[  ERROR  ]: settings file exception: unrecognised option '100% sure'\n\n", without_stamp(full));

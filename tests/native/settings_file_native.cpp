@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace keyhaven {
+
 namespace {
 
 bool ascii_from_utf16(const std::u16string& units, std::string& text)
@@ -30,3 +32,5 @@ SettingsRead load_settings_file(const std::string& path, Settings& target, std::
         return SettingsRead::not_parsed;
     return parse_settings_text(text, target, reason);
 }
+
+}  // namespace keyhaven

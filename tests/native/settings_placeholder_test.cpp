@@ -7,6 +7,8 @@
 
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 std::string error_for(const std::string& text)

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+using namespace keyhaven;
+
 namespace {
 
 using bench_carriers::Card;

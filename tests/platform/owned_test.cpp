@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+using namespace keyhaven;
+
 TEST(Owned, KernelHandlesTakeNullAndInvalidHandleValueForEmpty)
 {
     KernelHandle missing(CreateFileA("C:\\no\\such\\folder\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 class ReadSettings : public ::testing::Test {

@@ -6,12 +6,18 @@
 
 #include <string>
 
-// Found by argument-dependent lookup, so beside Settings in the global namespace.
+using namespace keyhaven;
+
+// Found by argument-dependent lookup, so beside Settings in its namespace.
+namespace keyhaven {
+
 static std::ostream& operator<<(std::ostream& out, const Settings& s)
 {
     return out << "[mark_default=" << s.mark_default << ", ignore_cards=" << s.ignore_cards
                << ", clean_storage=" << s.clean_storage << ", init_plugin=" << s.init_plugin << "]";
 }
+
+}  // namespace keyhaven
 
 namespace {
 

@@ -10,6 +10,8 @@
 
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 // Under Wine the folder is the running account's, which the package's

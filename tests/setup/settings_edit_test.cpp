@@ -7,6 +7,8 @@
 
 #include <string>
 
+using namespace keyhaven;
+
 namespace {
 
 Settings read_back(const std::string& text)

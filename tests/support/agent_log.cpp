@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+using namespace keyhaven;
+
 namespace agent_log {
 
 std::string path(bool minimal)

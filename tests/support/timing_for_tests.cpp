@@ -2,6 +2,8 @@
 
 #include "platform/timing.h"
 
+using namespace keyhaven;
+
 namespace test_timing {
 
 std::vector<unsigned long> requested;
@@ -15,7 +17,7 @@ void reset(unsigned long new_divisor)
 
 }  // namespace test_timing
 
-unsigned long timing_ms(unsigned long product_ms)
+unsigned long keyhaven::timing_ms(unsigned long product_ms)
 {
     test_timing::requested.push_back(product_ms);
     return product_ms / test_timing::divisor;
