@@ -3,7 +3,7 @@
 // Neither reads past its input; an index read back after writing gives the
 // same entries, and never one whose file leaves the copies' folder.
 #include "crypt_utils/removed_index.h"
-#include "crypt_utils/serialized_store.h"
+#include "support/serialized_store.h"
 #include "fuzz_check.h"
 
 #include <cstddef>
@@ -28,12 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(again[i].subject_cn == read[i].subject_cn && again[i].issuer_cn == read[i].issuer_cn &&
                    again[i].thumbprint == read[i].thumbprint);
 
-    std::vector<crypt_utils::StoredCertificate> certificates;
-    if (crypt_utils::read_serialized_store(bytes, certificates)) {
+    std::vector<serialized_store::StoredCertificate> certificates;
+    if (serialized_store::read_serialized_store(bytes, certificates)) {
         for (const auto& certificate : certificates) {
             FUZZ_CHECK(certificate.encoded.size() <= size);
-            crypt_utils::StoredKeyLink link;
-            crypt_utils::key_link_of(certificate, link);
+            serialized_store::StoredKeyLink link;
+            serialized_store::key_link_of(certificate, link);
         }
     }
     return 0;

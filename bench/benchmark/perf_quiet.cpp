@@ -19,7 +19,7 @@ namespace {
 // its release at the end of the turn.
 void lock_part()
 {
-    if (HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, provider_mutex_name))
+    if (HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, package_names::provider_mutex))
         CloseHandle(other);
     const ProviderLock lock = acquire_provider_lock();
 }

@@ -26,7 +26,7 @@ enum class Enumeration { listed, aborted, failed };
 
 bool provider_used_by_kestrel()
 {
-    return KernelHandle(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, provider_mutex_name)).held();
+    return KernelHandle(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, package_names::provider_mutex)).held();
 }
 
 void reread_settings(PollingState& state)

@@ -76,7 +76,7 @@ void follow_create_failure(bool failed, DWORD error)
 ProviderLock acquire_provider_lock()
 {
     SetLastError(ERROR_SUCCESS);
-    MutexHandle handle(CreateMutexA(nullptr, TRUE, provider_mutex_name));
+    MutexHandle handle(CreateMutexA(nullptr, TRUE, package_names::provider_mutex));
     const DWORD error = GetLastError();
     follow_create_failure(!handle.held(), error);
     // Asking for initial ownership has no effect on a mutex that existed.

@@ -1,14 +1,14 @@
 #pragma once
 // The provider is shared with the maker's security library libKestrel; the
-// two keep out of each other's way through this named mutex of the session.
+// two keep out of each other's way through a named mutex of the session
+// (package_names::provider_mutex).
 
 #include "platform/owned.h"
+#include "platform/package_names.h"
 
 #include <windows.h>
 
 namespace keyhaven {
-
-constexpr char provider_mutex_name[] = "nivra_crypto_pro_mutex";
 
 // The provider mutex as one working turn holds it. The wait for another
 // holder can end without ownership (time-out, failure) while the handle is

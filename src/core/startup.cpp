@@ -45,12 +45,12 @@ bool may_start_after_waiting_on(HANDLE instance)
 // made), and probe is any earlier handle kept with it.
 bool claim_single_instance(MutexOwnership& instance, KernelHandle& probe)
 {
-    probe.reset(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, instance_mutex_name));
+    probe.reset(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, package_names::instance_mutex));
     if (probe.held() && !may_start_after_waiting_on(probe.get()))
         return false;
 
     SetLastError(ERROR_SUCCESS);
-    MutexHandle created(CreateMutexA(nullptr, TRUE, instance_mutex_name));
+    MutexHandle created(CreateMutexA(nullptr, TRUE, package_names::instance_mutex));
     // Two agents started together can both miss each other at the probe;
     // the one whose creation found the mutex there treats it as the probe's.
     if (!probe.held() && created.held() && GetLastError() == ERROR_ALREADY_EXISTS &&

@@ -15,12 +15,6 @@ namespace keeper {
 
 namespace {
 
-void find_close(HANDLE search)
-{
-    FindClose(search);
-}
-using SearchHandle = Owned<HANDLE, find_close, invalid_handle_value>;
-
 void report(PassResult& result, Finding finding, const std::string& text)
 {
     if (result.reports.size() < reports_per_pass)
@@ -174,7 +168,7 @@ void remove_expired(const std::string& folder, const day_files::Date& today, uns
     if (retention_days == 0)
         return;
     WIN32_FIND_DATAA found = {};
-    const SearchHandle search(
+    const FindHandle search(
         FindFirstFileExA((folder + package_names::day_file_pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
                          nullptr, 0));
     if (!search.held())

@@ -34,6 +34,17 @@ constexpr char preferences_source[] = "\\Nivra\\Prefs\\prefs.config";
 constexpr char preferences_folder[] = "\\PureEdge\\Viewer 7.5\\prefs";
 constexpr char preferences_file[] = "\\prefs.config";
 
+// The programs whose processes the package and keyhaven-status look for.
+constexpr char agent_program[] = "keyhaven.exe";
+constexpr char status_program[] = "keyhaven-status.exe";
+
+// Session mutexes. The agent holds the first for its life, one agent a
+// session; any program may create it, so it tells nobody else that an agent
+// runs. The second is shared with the maker's security library libKestrel:
+// the two keep out of each other's way around the provider through it.
+constexpr char instance_mutex[] = "keyhaven_mutex";
+constexpr char provider_mutex[] = "nivra_crypto_pro_mutex";
+
 // The value under HKCU\...\Run that starts each user's agent.
 constexpr char run_value[] = "Keyhaven";
 

@@ -2,6 +2,7 @@
 // the users' sessions afterwards, as the Run value starts them at logon.
 
 #include "platform/owned.h"
+#include "platform/package_names.h"
 #include "platform/wide_text.h"
 #include "setup/custom_actions.h"
 
@@ -20,7 +21,7 @@ namespace {
 // The programs of the package that may be running when it changes their
 // files. keyhaven-status.exe is a short-lived reader: ending it loses
 // nothing, and a file in use would make the install ask for a reboot.
-const char* const packaged_programs[] = {"keyhaven.exe", "keyhaven-status.exe"};
+const char* const packaged_programs[] = {package_names::agent_program, package_names::status_program};
 const DWORD end_wait_ms = 10000;
 
 void free_wts_memory(PWTS_SESSION_INFOA memory)

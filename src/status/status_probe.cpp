@@ -1,7 +1,6 @@
 #include "status/status_probe.h"
 
 #include "core/cleaning_hold.h"
-#include "core/startup.h"
 #include "crypt_utils/certificate_names.h"
 #include "crypt_utils/expiry_check.h"
 #include "crypt_utils/store_cleaning.h"
@@ -35,7 +34,6 @@ namespace status {
 namespace {
 
 const char run_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char agent_program[] = "keyhaven.exe";
 const DWORD read_chunk = 64 * 1024;
 // Far more than a day's lines of a healthy agent; a log grown past it (a
 // user appending, an agent failing on every turn) is judged by its end.
@@ -109,8 +107,8 @@ std::string running_agent_path(const std::string& installed)
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
         DWORD session = 0;
-        if (lstrcmpiA(entry.szExeFile, agent_program) != 0 || !ProcessIdToSessionId(entry.th32ProcessID, &session) ||
-            session != own_session)
+        if (lstrcmpiA(entry.szExeFile, package_names::agent_program) != 0 ||
+            !ProcessIdToSessionId(entry.th32ProcessID, &session) || session != own_session)
             continue;
         KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         char path[MAX_PATH + 1] = {};
@@ -144,7 +142,8 @@ AgentReport probe_agent()
 SettingsReport probe_settings(const std::string& folder)
 {
     SettingsReport report;
-    const std::string path = (folder.empty() ? std::string(package_names::data_folder) + "\\" : folder) + package_names::settings_file;
+    const std::string path =
+        (folder.empty() ? std::string(package_names::data_folder) + "\\" : folder) + package_names::settings_file;
     report.file = utf8_from_ansi(path);
     if (folder.empty())
         return report;  // no folder, no file

@@ -114,7 +114,7 @@ TEST_F(PollingCycle, InsertedTokenIsListedOnceAndTheLockIsGoneBetweenTurns)
     EXPECT_EQ(Lines{name_on_token("T1", "alpha")}, state.known_containers);
     EXPECT_EQ((std::vector<unsigned long>{1000}), test_timing::requested);
 
-    HANDLE lock = OpenMutexA(SYNCHRONIZE, FALSE, provider_mutex_name);
+    HANDLE lock = OpenMutexA(SYNCHRONIZE, FALSE, package_names::provider_mutex);
     EXPECT_EQ(nullptr, lock) << "the provider lock outlived its turn";
     if (lock)
         CloseHandle(lock);
@@ -193,7 +193,7 @@ TEST_F(PollingCycle, IgnoredCardAloneChangesNothingButStillCounts)
 TEST_F(PollingCycle, KestrelHoldingTheProviderMeansIdleTurns)
 {
     insert_token_with_container("T1", "alpha");
-    BenchProcess kestrel("bench_mutex.exe", std::string("hold ") + provider_mutex_name);
+    BenchProcess kestrel("bench_mutex.exe", std::string("hold ") + package_names::provider_mutex);
     ASSERT_TRUE(kestrel.started());
     std::ofstream("c:\\nivra\\Keyhaven.ini") << "[properties]\nclean_storage = 0\n";
     for (int i = 0; i < 3; ++i) {

@@ -16,7 +16,7 @@ using namespace keyhaven;
 
 namespace {
 
-const std::string holder_arguments = std::string(" ") + provider_mutex_name;
+const std::string holder_arguments = std::string(" ") + package_names::provider_mutex;
 
 // The wait_time of a "{ rc=..., wait_time=S }" line.
 double logged_wait_time(const std::string& entry)
@@ -117,7 +117,7 @@ TEST_F(ProviderLockTest, HolderForMoreThanThirtySecondsTimesOutWithAHandle)
 // line when it starts, one when it ends.
 TEST_F(ProviderLockTest, NameTakenByAnotherObjectIsLoggedOnceUntilItEnds)
 {
-    HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, provider_mutex_name);
+    HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, package_names::provider_mutex);
     ASSERT_NE(nullptr, squatter);
     for (int turn = 0; turn < 3; ++turn)
         EXPECT_FALSE(acquire_provider_lock().held());

@@ -1,7 +1,7 @@
 // The index of the copies cleaning keeps, and the serialized-store layout
 // the copies are read back by. No Windows header: built natively as well.
 #include "crypt_utils/removed_index.h"
-#include "crypt_utils/serialized_store.h"
+#include "support/serialized_store.h"
 
 #include <gtest/gtest.h>
 
@@ -110,23 +110,23 @@ TEST(SerializedStore, CertificateAndItsKeyLinkComeBackFromTheBytes)
     le32(bytes, 0);
     bytes += "CERT";
     element(bytes, 3, std::string(20, 'h'));  // its SHA-1 hash
-    element(bytes, crypt_utils::stored_key_link_id, link);
-    element(bytes, crypt_utils::stored_certificate_id, der);
+    element(bytes, serialized_store::stored_key_link_id, link);
+    element(bytes, serialized_store::stored_certificate_id, der);
 
-    std::vector<crypt_utils::StoredCertificate> read;
-    ASSERT_TRUE(crypt_utils::read_serialized_store(bytes, read));
+    std::vector<serialized_store::StoredCertificate> read;
+    ASSERT_TRUE(serialized_store::read_serialized_store(bytes, read));
     ASSERT_EQ(1u, read.size());
     EXPECT_EQ(der, read[0].encoded);
-    crypt_utils::StoredKeyLink key_link;
-    ASSERT_TRUE(crypt_utils::key_link_of(read[0], key_link));
+    serialized_store::StoredKeyLink key_link;
+    ASSERT_TRUE(serialized_store::key_link_of(read[0], key_link));
     EXPECT_EQ(container, key_link.container);
     EXPECT_EQ(provider, key_link.provider);
     EXPECT_EQ((std::vector<std::uint32_t>{75, 1}), (std::vector<std::uint32_t>{key_link.provider_type, key_link.key_spec}));
 
-    EXPECT_FALSE(crypt_utils::read_serialized_store(bytes.substr(0, bytes.size() - 1), read));
-    EXPECT_FALSE(crypt_utils::read_serialized_store("\x01\x00\x00\x00" "CERT", read));
-    EXPECT_FALSE(crypt_utils::read_stored_key_link(link.substr(0, 27), key_link));
-    EXPECT_FALSE(crypt_utils::read_stored_key_link(link.substr(0, 40), key_link));  // a name that never ends
+    EXPECT_FALSE(serialized_store::read_serialized_store(bytes.substr(0, bytes.size() - 1), read));
+    EXPECT_FALSE(serialized_store::read_serialized_store("\x01\x00\x00\x00" "CERT", read));
+    EXPECT_FALSE(serialized_store::read_stored_key_link(link.substr(0, 27), key_link));
+    EXPECT_FALSE(serialized_store::read_stored_key_link(link.substr(0, 40), key_link));  // a name that never ends
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include "crypt_utils/container_certificates.h"
 #include "crypt_utils/store_cleaning.h"
 #include "crypt_utils/removed_copies.h"
-#include "crypt_utils/serialized_store.h"
+#include "support/serialized_store.h"
 
 #include "certificate_fixture.h"
 #include "trace_lines.h"
@@ -94,19 +94,19 @@ TEST_F(StoreCleaning, EachDeletedCertificateIsKeptWithItsPropertiesAndIndexed)
               (std::vector<std::string>{from_token.subject_cn, from_token.issuer_cn, by_hand.subject_cn, by_hand.issuer_cn}));
     EXPECT_EQ((std::vector<bool>{true, false}), (std::vector<bool>{from_token.gost_key_link, by_hand.gost_key_link}));
 
-    std::vector<crypt_utils::StoredCertificate> stored;
-    ASSERT_TRUE(crypt_utils::read_serialized_store(file_bytes(folder + std::wstring(from_token.file.begin(), from_token.file.end())), stored));
+    std::vector<serialized_store::StoredCertificate> stored;
+    ASSERT_TRUE(serialized_store::read_serialized_store(file_bytes(folder + std::wstring(from_token.file.begin(), from_token.file.end())), stored));
     ASSERT_EQ(1u, stored.size());
     EXPECT_EQ(token_der, stored[0].encoded);
-    crypt_utils::StoredKeyLink link;
-    ASSERT_TRUE(crypt_utils::key_link_of(stored[0], link));
+    serialized_store::StoredKeyLink link;
+    ASSERT_TRUE(serialized_store::key_link_of(stored[0], link));
     EXPECT_EQ((std::vector<std::string>{linked}), (std::vector<std::string>{std::string(link.container.begin(), link.container.end())}));
     EXPECT_EQ(75u, link.provider_type);
 
-    ASSERT_TRUE(crypt_utils::read_serialized_store(file_bytes(folder + std::wstring(by_hand.file.begin(), by_hand.file.end())), stored));
+    ASSERT_TRUE(serialized_store::read_serialized_store(file_bytes(folder + std::wstring(by_hand.file.begin(), by_hand.file.end())), stored));
     ASSERT_EQ(1u, stored.size());
     EXPECT_EQ(by_hand_der, stored[0].encoded);
-    EXPECT_FALSE(crypt_utils::key_link_of(stored[0], link));
+    EXPECT_FALSE(serialized_store::key_link_of(stored[0], link));
 
     EXPECT_THAT(agent_log::entries(), ::testing::Contains("[  DEBUG  ]: \t   serial: 42, issuer: Another CA, thumbprint: " +
                                                           by_hand.thumbprint + ", copy: " + by_hand.file));

@@ -1,7 +1,7 @@
 """file hold PATH [SECONDS] | file release PATH: another program keeps a file
 of the workstation open without sharing (as root under Wine, read-only
 attributes and permissions block nothing; a sharing violation does).
-file hold-turn PATH [SECONDS]: a reader of a log keeps its turn byte locked.
+file hold-turn PATH [SECONDS]: a reader of a log keeps its lock byte locked.
 file link EXISTING NEW: a hard link, as a user who may create files in a
 folder can make one. file other-user PATH: the file becomes another user's
 (under Wine a file's security follows its Unix owner and mode: another Unix
@@ -26,7 +26,7 @@ def register(sub):
     r = s.add_parser("release", help="its holder closes it and ends")
     r.add_argument("path", help="the Windows path given to hold")
     r.set_defaults(func=command)
-    t = s.add_parser("hold-turn", help="open an existing log shared, as a reader, and lock its turn byte "
+    t = s.add_parser("hold-turn", help="open an existing log shared, as a reader, and lock its lock byte "
                      "(until released, or for SECONDS)")
     t.add_argument("path", help="Windows path of the log, e.g. C:\\nivra\\Keyhaven_10_12_2026.log")
     t.add_argument("seconds", nargs="?", type=float, help="how long to keep it (default: until released)")

@@ -3,8 +3,9 @@
 // CERT_STORE_SAVE_AS_STORE layout) without CryptoAPI: a 4-byte zero, "CERT",
 // then elements of property id, encoding type and length (little-endian,
 // 32 bits each) followed by their bytes. A certificate's properties come
-// before its own element (id 32). No Windows header: it checks the copies
-// cleaning keeps where the platform's own reader cannot.
+// before its own element (id 32). No Windows header: the tests read the
+// copies cleaning keeps with it, natively too, where the platform's own
+// reader cannot.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace keyhaven {
-
-namespace crypt_utils {
+namespace serialized_store {
 
 constexpr std::uint32_t stored_certificate_id = 32;
 constexpr std::uint32_t stored_key_link_id = 2;  // CERT_KEY_PROV_INFO_PROP_ID
@@ -43,6 +42,4 @@ bool read_stored_key_link(const std::string& property, StoredKeyLink& link);
 // The key link among a certificate's properties, if it has one that reads.
 bool key_link_of(const StoredCertificate& certificate, StoredKeyLink& link);
 
-}  // namespace crypt_utils
-
-}  // namespace keyhaven
+}  // namespace serialized_store

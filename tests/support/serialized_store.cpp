@@ -1,8 +1,6 @@
-#include "crypt_utils/serialized_store.h"
+#include "support/serialized_store.h"
 
-namespace keyhaven {
-
-namespace crypt_utils {
+namespace serialized_store {
 
 namespace {
 
@@ -85,6 +83,4 @@ bool key_link_of(const StoredCertificate& certificate, StoredKeyLink& link)
     return false;
 }
 
-}  // namespace crypt_utils
-
-}  // namespace keyhaven
+}  // namespace serialized_store
