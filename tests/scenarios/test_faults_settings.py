@@ -4,7 +4,6 @@ running and keeps the last good values (each broken read logged), and ends
 with the values the file ends with. A file in UTF-16, with a UTF-8
 byte-order mark or ending in Ctrl-Z is read; one that is broken or another user's at start-up
 holds the cleaning, so a hand-imported certificate survives the carriers."""
-import os
 import random
 import threading
 import time
@@ -26,8 +25,10 @@ def changed_line(mark_default=0, ignore_cards=0, clean_storage=1, init_plugin=0)
 
 
 class SettingsFaults(FaultScenario):
+    # What a finished file holds; a file read while it is being written is
+    # test_rewritten_while_read_ends_with_the_final_values' own case.
     def write(self, data):
-        settings.write_raw(self.ws, data)
+        settings.replace_raw(self.ws, data)
 
     def probes(self):
         return [line for line in pcsc.record_lines(self.ws) if line.startswith("connect\tTurns 0\t")]
@@ -127,9 +128,7 @@ class SettingsFaults(FaultScenario):
             while not stop.is_set():
                 data = variants[rewrites[0] % 2]
                 if rewrites[0] % 4 < 2:
-                    spare = path.with_name("Keyhaven.ini.new")
-                    spare.write_bytes(data)
-                    os.replace(spare, path)
+                    settings.replace_raw(self.ws, data)
                 else:
                     with open(path, "r+b") as f:
                         f.truncate(0)

@@ -1,4 +1,5 @@
 """settings write|raw|remove: the agent's Keyhaven.ini in c:\\nivra."""
+import os
 import re
 import sys
 
@@ -37,6 +38,15 @@ def settings_path(ws):
 def write_raw(ws, data):
     ws.nivra.mkdir(parents=True, exist_ok=True)
     settings_path(ws).write_bytes(data)
+
+
+def replace_raw(ws, data):
+    """The whole file at once: written beside it, then renamed over it, so
+    that no read meets it empty or half-written."""
+    ws.nivra.mkdir(parents=True, exist_ok=True)
+    spare = settings_path(ws).with_name("Keyhaven.ini.new")
+    spare.write_bytes(data)
+    os.replace(spare, settings_path(ws))
 
 
 def write(ws, encoding="ansi", **values):
